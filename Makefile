@@ -1,0 +1,61 @@
+# Orvex: two commands for a new user.
+#   make demo   install what is missing, build, run the demo programs against each other
+#   make test   install what is missing, build both builds, run the whole test suite
+#               (plain, then under ASan+UBSan, then under TSan)
+# More: make build, make bench, make asan, make tsan, make fuzz, make clean
+
+BUILD      ?= build
+JOBS       ?= $(shell nproc)
+CMAKE_ARGS ?=
+WERROR     := $(if $(ORVEX_WERROR),-DORVEX_WERROR=ON,)
+CTEST_ARGS ?= --output-on-failure
+
+.PHONY: all build deps test test-plain asan tsan bench demo demo-gui fuzz clean
+
+all: build
+
+deps:
+	@tools/install-deps.sh test
+
+$(BUILD)/build.ninja:
+	cmake -S . -B $(BUILD) -G Ninja $(WERROR) $(CMAKE_ARGS)
+
+build: deps $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS)
+
+test-plain: build
+	cd $(BUILD) && ctest $(CTEST_ARGS) -j $(JOBS)
+
+$(BUILD)/asan/build.ninja:
+	cmake -S . -B $(BUILD)/asan -G Ninja $(WERROR) -DORVEX_SANITIZE=address \
+	    -DORVEX_BUILD_BENCH=OFF -DORVEX_BUILD_DEMOS=OFF -DCMAKE_BUILD_TYPE=Debug $(CMAKE_ARGS)
+
+asan: deps $(BUILD)/asan/build.ninja
+	cmake --build $(BUILD)/asan -j $(JOBS)
+	cd $(BUILD)/asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+	    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest $(CTEST_ARGS) -j $(JOBS) -E '^header_|exported_symbols'
+
+$(BUILD)/tsan/build.ninja:
+	cmake -S . -B $(BUILD)/tsan -G Ninja $(WERROR) -DORVEX_SANITIZE=thread \
+	    -DORVEX_BUILD_BENCH=OFF -DORVEX_BUILD_DEMOS=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_ARGS)
+
+tsan: deps $(BUILD)/tsan/build.ninja
+	cmake --build $(BUILD)/tsan -j $(JOBS)
+	cd $(BUILD)/tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+	    ctest $(CTEST_ARGS) -j $(JOBS) -E '^header_|exported_symbols'
+
+test: test-plain asan tsan
+	@echo "make test: plain, ASan+UBSan and TSan suites passed"
+
+bench: build
+	@for b in $(BUILD)/bin/bench_*; do echo "== $$b"; $$b --benchmark_min_time=0.2; done
+
+demo: build
+	@if [ -x tools/run-demo.sh ]; then tools/run-demo.sh $(BUILD); \
+	 else echo "The demo programs come with a later step; the library is built in $(BUILD)/lib."; fi
+
+fuzz:
+	@echo "Fuzz targets come with a later step."
+
+clean:
+	rm -rf $(BUILD)

@@ -1,0 +1,15 @@
+# Warning and sanitizer flags shared by every target of the project.
+add_compile_options(-Wall -Wextra -Wpedantic)
+if(ORVEX_WERROR)
+    add_compile_options(-Werror)
+endif()
+
+if(ORVEX_SANITIZE STREQUAL "address")
+    add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+    add_link_options(-fsanitize=address,undefined)
+elseif(ORVEX_SANITIZE STREQUAL "thread")
+    add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+    add_link_options(-fsanitize=thread)
+elseif(NOT ORVEX_SANITIZE STREQUAL "")
+    message(FATAL_ERROR "ORVEX_SANITIZE must be empty, 'address' or 'thread'")
+endif()

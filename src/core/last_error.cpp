@@ -1,0 +1,23 @@
+#include "core/last_error.hpp"
+
+namespace orvex {
+
+void LastError::Set(std::string_view function, std::string_view reason) {
+    std::string message;
+    message.reserve(function.size() + reason.size() + 4);
+    message.append(function).append("(): ").append(reason);
+    SetText(FromAscii(message));
+}
+
+void LastError::SetText(TextView text) {
+    auto copy = std::make_unique<Text>(text);
+    std::scoped_lock guard(lock_);
+    text_ = std::move(copy);
+}
+
+const Char* LastError::Get() const {
+    std::scoped_lock guard(lock_);
+    return text_ ? text_->c_str() : nullptr;
+}
+
+}  // namespace orvex
