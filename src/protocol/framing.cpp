@@ -29,6 +29,43 @@ void ReleaseIfLarge(ByteBuffer& buffer) {
     if (buffer.capacity() > kKeptBufferSize) buffer.Release();
 }
 
+// A deflate state kept per sending thread: setting one up allocates a few hundred KiB, which
+// would otherwise dominate the cost of compressing small packets.
+class DeflateState {
+public:
+    DeflateState() = default;
+    DeflateState(const DeflateState&) = delete;
+    DeflateState& operator=(const DeflateState&) = delete;
+    ~DeflateState() { Discard(); }
+
+    // Ready for a new zlib stream at `level`; false when zlib refuses the level.
+    bool Prepare(int level) {
+        if (ready_ && level_ == level) return deflateReset(&stream) == Z_OK;
+        Discard();
+        stream = z_stream{};
+        if (deflateInit(&stream, level) != Z_OK) return false;
+        ready_ = true;
+        level_ = level;
+        return true;
+    }
+
+    void Discard() {
+        if (ready_) deflateEnd(&stream);
+        ready_ = false;
+    }
+
+    z_stream stream{};
+
+private:
+    bool ready_ = false;
+    int level_ = 0;
+};
+
+DeflateState& ThreadDeflateState() {
+    thread_local DeflateState state;
+    return state;
+}
+
 // Compresses the whole plain packet (header, head, tail) into a compressed packet. Returns
 // false with allocationFailed set when the buffer could not be allocated, false without it
 // when zlib failed (the caller then sends the plain packet).
@@ -40,8 +77,9 @@ bool Compress(const uint8_t* header, std::span<const uint8_t> head, std::span<co
         allocationFailed = true;
         return false;
     }
-    z_stream stream{};
-    if (deflateInit(&stream, level) != Z_OK) return false;
+    DeflateState& state = ThreadDeflateState();
+    if (!state.Prepare(level)) return false;
+    z_stream& stream = state.stream;
     stream.next_out = packet.data() + 16;
     stream.avail_out = static_cast<uInt>(bound);
     const std::span<const uint8_t> pieces[] = {{header, static_cast<size_t>(kHeaderSize)}, head, tail};
@@ -52,8 +90,10 @@ bool Compress(const uint8_t* header, std::span<const uint8_t> head, std::span<co
         status = deflate(&stream, i == 2 ? Z_FINISH : Z_NO_FLUSH);
     }
     const size_t compressed = stream.total_out;
-    deflateEnd(&stream);
-    if (status != Z_STREAM_END) return false;
+    if (status != Z_STREAM_END) {
+        state.Discard();
+        return false;
+    }
     uint8_t* p = packet.data();
     WriteWord(p, static_cast<int32_t>(kPacketMagic));
     WriteWord(p + 4, static_cast<int32_t>(compressed + 8));
