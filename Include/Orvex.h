@@ -126,7 +126,8 @@ ORVEX_API int32_t ORVEX_CALL Orvex_FreeMemory(void* block);
  * to a job function or relay handler belongs to the library. Getters on an empty list
  * return 0 (null for GetString and GetMem) and leave the list unchanged. */
 
-/* A new, empty list; null when memory is exhausted. */
+/* A new, empty list; null when memory is exhausted. A list that has been emptied by its
+ * getters may be released with Orvex_FreeMemory. */
 ORVEX_API OrvexParameterList* ORVEX_CALL Orvex_Parameter_New(void);
 /* Each Add appends one value and returns 0 (the list is unchanged when memory runs out). */
 ORVEX_API int32_t ORVEX_CALL Orvex_Parameter_AddInteger(OrvexParameterList* list, int32_t value);
@@ -137,18 +138,21 @@ ORVEX_API int32_t ORVEX_CALL Orvex_Parameter_AddQuad(OrvexParameterList* list, i
 /* Appends a copy of the text with its terminator; a null text is taken as "". */
 ORVEX_API int32_t ORVEX_CALL Orvex_Parameter_AddString(OrvexParameterList* list,
                                                        const OrvexChar* value);
-/* Appends block (from Orvex_AllocateMemory) without copying; the list takes it over. */
+/* Appends block (from Orvex_AllocateMemory) without copying; the list takes it over (and
+ * releases it at once when it cannot be added). */
 ORVEX_API int32_t ORVEX_CALL Orvex_Parameter_AddMem(OrvexParameterList* list, void* block,
                                                     int32_t size);
 /* Number of values still in the list. */
 ORVEX_API int32_t ORVEX_CALL Orvex_Parameter_Count(OrvexParameterList* list);
-/* Each Get takes the oldest value off the list and returns it. */
+/* Each Get takes the oldest value off the list and returns it, reading the first 4 or 8
+ * bytes of its block whatever its size (bytes the block lacks read as 0). */
 ORVEX_API int32_t ORVEX_CALL Orvex_Parameter_GetInteger(OrvexParameterList* list);
 ORVEX_API int32_t ORVEX_CALL Orvex_Parameter_GetLong(OrvexParameterList* list);
 ORVEX_API float ORVEX_CALL Orvex_Parameter_GetFloat(OrvexParameterList* list);
 ORVEX_API double ORVEX_CALL Orvex_Parameter_GetDouble(OrvexParameterList* list);
 ORVEX_API int64_t ORVEX_CALL Orvex_Parameter_GetQuad(OrvexParameterList* list);
-/* Caller-owned text block (free with Orvex_FreeMemory). */
+/* Caller-owned text block (free with Orvex_FreeMemory); always terminated, a value that
+ * lacks a terminator gains one. */
 ORVEX_API OrvexChar* ORVEX_CALL Orvex_Parameter_GetString(OrvexParameterList* list);
 /* Caller-owned element: free element->value, then the element, with Orvex_FreeMemory. */
 ORVEX_API OrvexParameterElement* ORVEX_CALL Orvex_Parameter_GetMem(OrvexParameterList* list);
@@ -163,7 +167,8 @@ ORVEX_API OrvexReturnValue* ORVEX_CALL Orvex_Return_Double(double value);
 ORVEX_API OrvexReturnValue* ORVEX_CALL Orvex_Return_Quad(int64_t value);
 /* Copies the text with its terminator; a null text is taken as "". */
 ORVEX_API OrvexReturnValue* ORVEX_CALL Orvex_Return_String(const OrvexChar* value);
-/* Takes block (from Orvex_AllocateMemory) over without copying. */
+/* Takes block (from Orvex_AllocateMemory) over without copying; when the record cannot be
+ * made the block is released and null returned. */
 ORVEX_API OrvexReturnValue* ORVEX_CALL Orvex_Return_Memory(void* block, int32_t size);
 
 /* ---- Master -------------------------------------------------------------------------- */
