@@ -173,6 +173,141 @@ ORVEX_API OrvexReturnValue* ORVEX_CALL Orvex_Return_Memory(void* block, int32_t 
 
 /* ---- Master -------------------------------------------------------------------------- */
 /* (master exports) */
+/* A master sends named jobs to slaves and collects their events. Every function takes the
+ * handle from Orvex_Master_Init first. Slave numbers are 1, 2, ... in the order of
+ * Orvex_Master_AddSlave and never reused. Failures store a text that Orvex_Master_GetLastError
+ * returns ("Orvex_Master_DoJob(): invalid slave number", ...). */
+
+/* Job callback and event callback, called on the master's callback thread after a receive
+ * batch, one at a time: (master, slave number, job id, event type, memory, memory size,
+ * user data). memory (event types 1 and 4) belongs to the callback: free it with
+ * Orvex_FreeMemory. The result is ignored. */
+typedef int32_t(ORVEX_CALL* OrvexMasterCallback)(OrvexMaster* master, int32_t slave,
+                                                 int32_t jobId, int32_t type, void* memory,
+                                                 int32_t memorySize, intptr_t userData);
+/* Stream progress, called in the thread of Orvex_Master_DoJob after every acknowledged block
+ * with the bytes acknowledged so far; return 0 to cancel the transfer. */
+typedef int32_t(ORVEX_CALL* OrvexMasterProgressCallback)(OrvexMaster* master, int32_t slave,
+                                                         int32_t streamSize,
+                                                         int32_t acknowledged,
+                                                         intptr_t userData);
+/* Relay handler, called in a thread of its own for every stream that another master relays
+ * to this one through a slave. params (or null) is freed by the library when the handler
+ * returns; stream stays until Orvex_Master_FreeStream. The result is ignored. */
+typedef int32_t(ORVEX_CALL* OrvexMasterRelayHandler)(OrvexMaster* master, int32_t slave,
+                                                     int32_t streamId, const OrvexChar* jobName,
+                                                     OrvexParameterList* params,
+                                                     OrvexReceivedStream* stream);
+/* Called by Orvex_Master_IterateSlaves for each connected slave; return 0 to stop. */
+typedef int32_t(ORVEX_CALL* OrvexMasterSlaveIterator)(OrvexMaster* master, int32_t slave,
+                                                      intptr_t userData);
+
+/* A new master with its network and callback threads; null when relayHandler is null. */
+ORVEX_API OrvexMaster* ORVEX_CALL Orvex_Master_Init(OrvexMasterRelayHandler relayHandler);
+/* Stops every thread of the master (waiting for running callbacks and relay handlers),
+ * closes the slave connections and frees everything. Not from a callback. Returns 0. */
+ORVEX_API int32_t ORVEX_CALL Orvex_Master_DeInit(OrvexMaster* master);
+/* Master-wide event callback for events without a job callback; null = event queue. */
+ORVEX_API int32_t ORVEX_CALL Orvex_Master_SetCallback(OrvexMaster* master,
+                                                      OrvexMasterCallback callback,
+                                                      intptr_t userData);
+/* Packets with a body of at least threshold bytes are compressed at zlib level (0 = off). */
+ORVEX_API int32_t ORVEX_CALL Orvex_Master_SetCompressionOptions(OrvexMaster* master,
+                                                                int32_t threshold,
+                                                                int32_t level);
+/* Milliseconds to wait for each stream acknowledgement (default 5000; also the bound of a
+ * query's wait) and the retry limit for stream blocks (default 3). Returns 0. */
+ORVEX_API int32_t ORVEX_CALL Orvex_Master_SetStreamOptions(OrvexMaster* master, int32_t timeout,
+                                                           int32_t retries);
+/* Read size of the receive batches (default 524288); returns the previous size, or -1 (and
+ * "invalid block size") when size < 1. */
+ORVEX_API int32_t ORVEX_CALL Orvex_Master_SetReceiveBlockSize(OrvexMaster* master, int32_t size);
+/* Non-zero (low byte): run receive batches in a thread per slave while more than one slave is
+ * connected. Returns 0. */
+ORVEX_API int32_t ORVEX_CALL Orvex_Master_ThreadReceive(OrvexMaster* master, int32_t enable);
+/* The last error text (instance-owned, replaced by the next failure), or null. */
+ORVEX_API const OrvexChar* ORVEX_CALL Orvex_Master_GetLastError(OrvexMaster* master);
+
+/* Connects to a slave (host name or dotted IPv4) and returns its new slave number, or 0. The
+ * proxy host must be empty (no proxy support); the other proxy arguments are ignored. */
+ORVEX_API int32_t ORVEX_CALL Orvex_Master_AddSlave(OrvexMaster* master, const OrvexChar* host,
+                                                   int32_t port, const OrvexChar* proxyHost,
+                                                   int32_t proxyPort, const OrvexChar* proxyUser,
+                                                   const OrvexChar* proxyPassword,
+                                                   int32_t proxyType, int32_t proxyTimeout);
+/* Closes the slave's connection; 1 (also when it was removed before), 0 on an invalid
+ * number. The number stays taken. */
+ORVEX_API int32_t ORVEX_CALL Orvex_Master_RemoveSlave(OrvexMaster* master, int32_t slave);
+/* Number of slaves connected now. */
+ORVEX_API int32_t ORVEX_CALL Orvex_Master_CountSlaves(OrvexMaster* master);
+/* Calls fn(master, slave, userData) for each connected slave in number order, in the calling
+ * thread, until fn returns 0. Returns 0. */
+ORVEX_API int32_t ORVEX_CALL Orvex_Master_IterateSlaves(OrvexMaster* master,
+                                                        OrvexMasterSlaveIterator fn,
+                                                        intptr_t userData);
+/* The slave's IPv4 address, its bytes in memory order (127.0.0.1 -> 127, 0, 0, 1); 0 when
+ * the slave is not connected or on an invalid number. */
+ORVEX_API int32_t ORVEX_CALL Orvex_Master_GetSlaveIP(OrvexMaster* master, int32_t slave);
+/* The application's value per slave (kept after removal): Set returns 1, Get the value;
+ * both 0 on an invalid number. */
+ORVEX_API int32_t ORVEX_CALL Orvex_Master_SetSlaveXtraData(OrvexMaster* master, int32_t slave,
+                                                           int32_t value);
+ORVEX_API int32_t ORVEX_CALL Orvex_Master_GetSlaveXtraData(OrvexMaster* master, int32_t slave);
+
+/* Sends job jobName with params (consumed in every case but an invalid slave number; null
+ * sends none) to slave and returns its job id at once; 0 on failure. The job's events go to
+ * callback (with userData), else to the event callback, else to the event queue. With
+ * streamData the call also transfers streamSize bytes in acknowledged blocks of blockSize
+ * bytes (<= 0: 262144) before it returns, to the slave's job or, with targetMaster != 0,
+ * through the slave to that master (result 1 on success); progress is called after each
+ * block. priority 0-2 selects the slave's queue (2 first), 3/4 run at once. Blocks during a
+ * stream transfer. */
+ORVEX_API int32_t ORVEX_CALL Orvex_Master_DoJob(OrvexMaster* master, const OrvexChar* jobName,
+                                                int32_t slave, OrvexParameterList* params,
+                                                OrvexMasterCallback callback, intptr_t userData,
+                                                void* streamData, int32_t streamSize,
+                                                int32_t blockSize,
+                                                OrvexMasterProgressCallback progress,
+                                                intptr_t progressUserData, int32_t targetMaster,
+                                                int32_t priority);
+/* Frees a relayed stream handed to the relay handler (also one still being received: later
+ * blocks of it are then refused). Returns 0. */
+ORVEX_API int32_t ORVEX_CALL Orvex_Master_FreeStream(OrvexMaster* master,
+                                                     OrvexReceivedStream* stream);
+
+/* Polling: Orvex_Master_Event takes the oldest queued event and makes it current (1), or
+ * returns 0 when none is queued. The accessors read the current event. */
+ORVEX_API int32_t ORVEX_CALL Orvex_Master_Event(OrvexMaster* master);
+ORVEX_API int32_t ORVEX_CALL Orvex_Master_Event_Type(OrvexMaster* master);
+ORVEX_API int32_t ORVEX_CALL Orvex_Master_Event_Slave(OrvexMaster* master);
+ORVEX_API int32_t ORVEX_CALL Orvex_Master_Event_JobId(OrvexMaster* master);
+ORVEX_API int32_t ORVEX_CALL Orvex_Master_Event_JobMemSize(OrvexMaster* master);
+/* The current event's memory, left current (the caller frees it with Orvex_FreeMemory when
+ * done); null with an error when there is none. */
+ORVEX_API void* ORVEX_CALL Orvex_Master_Event_JobMem(OrvexMaster* master);
+/* Typed values: read the start of the memory once, free it and clear it; a second call gives
+ * 0 and "... no job memory available". */
+ORVEX_API int32_t ORVEX_CALL Orvex_Master_Event_JobLong(OrvexMaster* master);
+ORVEX_API int32_t ORVEX_CALL Orvex_Master_Event_JobInteger(OrvexMaster* master);
+ORVEX_API int64_t ORVEX_CALL Orvex_Master_Event_JobQuad(OrvexMaster* master);
+ORVEX_API float ORVEX_CALL Orvex_Master_Event_JobFloat(OrvexMaster* master);
+ORVEX_API double ORVEX_CALL Orvex_Master_Event_JobDouble(OrvexMaster* master);
+/* The memory as a caller-owned text (free with Orvex_FreeMemory); it is no longer current. */
+ORVEX_API OrvexChar* ORVEX_CALL Orvex_Master_Event_JobString(OrvexMaster* master);
+/* Blocks until an event or a callback is queued, or more than timeout ms have passed
+ * (0 = no limit). Returns 0. */
+ORVEX_API int32_t ORVEX_CALL Orvex_Master_WaitEvent(OrvexMaster* master, int32_t timeout);
+
+/* Queries: block until the slave answers (at most the stream time-out, default 5000 ms).
+ * PingSlave: half the round trip in ms; CountSlaveJobs: jobs queued or running on the slave;
+ * CountSlaveWorkers: its worker count (asked only until it is non-zero). -1 on failure. */
+ORVEX_API int32_t ORVEX_CALL Orvex_Master_PingSlave(OrvexMaster* master, int32_t slave);
+ORVEX_API int32_t ORVEX_CALL Orvex_Master_CountSlaveJobs(OrvexMaster* master, int32_t slave);
+ORVEX_API int32_t ORVEX_CALL Orvex_Master_CountSlaveWorkers(OrvexMaster* master, int32_t slave);
+/* The slave's job list as a caller-owned text (free with Orvex_FreeMemory), asked again when
+ * refresh is non-zero or none is stored; null on failure. */
+ORVEX_API OrvexChar* ORVEX_CALL Orvex_Master_GetSlaveJobInfos(OrvexMaster* master, int32_t slave,
+                                                              int32_t refresh);
 
 /* ---- Slave --------------------------------------------------------------------------- */
 /* (slave exports) */
