@@ -311,6 +311,148 @@ ORVEX_API OrvexChar* ORVEX_CALL Orvex_Master_GetSlaveJobInfos(OrvexMaster* maste
 
 /* ---- Slave --------------------------------------------------------------------------- */
 /* (slave exports) */
+/* A slave listens on a TCP port, accepts any number of masters (numbered 1, 2, ... in the
+ * order they connect; a number stays with its slot after a disconnection), runs the jobs
+ * that the application registered on a pool of worker threads and sends results, job
+ * messages and state notices back. Job functions, access checks and iteration functions
+ * run on library threads; the event callback runs on the slave's callback thread only.
+ * None of them may call Orvex_Slave_DeInit. */
+
+/* Event callback: text is never null (the empty text when the event has none) and is valid
+ * only during the call; the result is ignored. Types: 1 master left, 2 master connected,
+ * 3 job list asked, 4 job accepted (text = job name as sent), 5 job count asked, 6 worker
+ * count asked, 7 unknown message, 8 ping, 255 a packet was not read completely (master 0). */
+typedef int32_t(ORVEX_CALL* OrvexSlaveEventCallback)(OrvexSlave* slave, int32_t master,
+                                                     const OrvexChar* text, int32_t type,
+                                                     intptr_t userData);
+/* Job function: params is null when the request carried none and belongs to the slave;
+ * stream is non-null only for stream jobs and belongs to the application (release it with
+ * Orvex_Slave_FreeStream). Returns an Orvex_Return_* value (the slave sends and releases
+ * it) or null for an empty result. */
+typedef OrvexReturnValue*(ORVEX_CALL* OrvexJobFunction)(OrvexSlave* slave, int32_t master,
+                                                       int32_t jobId,
+                                                       OrvexParameterList* params,
+                                                       OrvexReceivedStream* stream);
+/* The same function compiled with the cdecl convention (register it with useCdecl = 1). */
+typedef OrvexReturnValue*(ORVEX_CDECL* OrvexJobFunctionCdecl)(OrvexSlave* slave,
+                                                             int32_t master, int32_t jobId,
+                                                             OrvexParameterList* params,
+                                                             OrvexReceivedStream* stream);
+/* Access check: 0 refuses the job, any other value lets it run. jobName is the name as
+ * the master sent it, valid during the call. Runs on a job worker before the job. */
+typedef int32_t(ORVEX_CALL* OrvexJobAccessCheck)(OrvexSlave* slave, int32_t master,
+                                                 const OrvexChar* jobName);
+/* Iteration function of Orvex_Slave_IterateMasters: return 0 to stop the walk. */
+typedef int32_t(ORVEX_CALL* OrvexSlaveMasterIterator)(OrvexSlave* slave, int32_t master,
+                                                      intptr_t userData);
+
+/* A slave listening on port (all local addresses; 0 picks a free port) with max(workers, 1)
+ * job workers; starts its server and callback threads. Null when the port cannot be
+ * listened on. */
+ORVEX_API OrvexSlave* ORVEX_CALL Orvex_Slave_Init(int32_t port, int32_t workers);
+/* Stops everything: running jobs are waited for, queued jobs and undelivered events are
+ * dropped, every master gets the goodbye (best effort) and is disconnected, every stream
+ * not yet freed is released. Blocks; returns 0. The handle is invalid afterwards. */
+ORVEX_API int32_t ORVEX_CALL Orvex_Slave_DeInit(OrvexSlave* slave);
+/* Events go to callback (with userData) from now on; null switches back to the polled
+ * event queue. Returns 0. */
+ORVEX_API int32_t ORVEX_CALL Orvex_Slave_SetCallback(OrvexSlave* slave,
+                                                     OrvexSlaveEventCallback callback,
+                                                     intptr_t userData);
+/* Outgoing packets whose body has at least threshold bytes are compressed with zlib at
+ * level; 0 in either turns compression off. Returns 0. */
+ORVEX_API int32_t ORVEX_CALL Orvex_Slave_SetCompressionOptions(OrvexSlave* slave,
+                                                               int32_t threshold,
+                                                               int32_t level);
+/* Non-zero low byte: receive batches run in a thread per master while at least two masters
+ * are connected. Returns 0. */
+ORVEX_API int32_t ORVEX_CALL Orvex_Slave_ThreadReceive(OrvexSlave* slave, int32_t enable);
+/* Bytes asked for by one read of incoming data. Returns the previous size, or -1 with the
+ * error "invalid block size" when size <= 0. */
+ORVEX_API int32_t ORVEX_CALL Orvex_Slave_SetReceiveBlockSize(OrvexSlave* slave, int32_t size);
+/* The last error text (instance-owned, valid until the next error or DeInit), or null. */
+ORVEX_API const OrvexChar* ORVEX_CALL Orvex_Slave_GetLastError(OrvexSlave* slave);
+
+/* Masters connected now. */
+ORVEX_API int32_t ORVEX_CALL Orvex_Slave_CountMasters(OrvexSlave* slave);
+/* Calls fn for every connected master in increasing number until fn returns 0, in the
+ * calling thread. Returns 0. */
+ORVEX_API int32_t ORVEX_CALL Orvex_Slave_IterateMasters(OrvexSlave* slave,
+                                                        OrvexSlaveMasterIterator fn,
+                                                        intptr_t userData);
+/* IPv4 address of the master's end (lowest byte = first octet; 127.0.0.1 gives 16777343);
+ * for a disconnected master the address of its last connection. 0 and the error
+ * "Orvex_Slave_GetMasterIP(): invalid master number" for an unknown number. */
+ORVEX_API int32_t ORVEX_CALL Orvex_Slave_GetMasterIP(OrvexSlave* slave, int32_t master);
+/* TCP port of the master's end (of its last connection when disconnected); 0 and the error
+ * "Orvex_Slave_GetMasterPort(): invalid master number" for an unknown number. */
+ORVEX_API int32_t ORVEX_CALL Orvex_Slave_GetMasterPort(OrvexSlave* slave, int32_t master);
+/* Stores an application value with the master's slot; returns 1 (0 and an error text for
+ * an unknown number). */
+ORVEX_API int32_t ORVEX_CALL Orvex_Slave_SetMasterXtraData(OrvexSlave* slave, int32_t master,
+                                                           int32_t value);
+/* The value stored with the slot (0 at first); 0 and an error text for an unknown number. */
+ORVEX_API int32_t ORVEX_CALL Orvex_Slave_GetMasterXtraData(OrvexSlave* slave, int32_t master);
+/* Sends the master the notice {2, 163, 0} and closes its connection after what was queued
+ * for it; event 1. Returns 1 (also for a master that has already left), 0 and an error text
+ * for an unknown number. */
+ORVEX_API int32_t ORVEX_CALL Orvex_Slave_KickMaster(OrvexSlave* slave, int32_t master);
+
+/* Registers function under name (matched without regard to case) and adds a line to the
+ * job list that masters can ask for. useCdecl non-zero: function is an OrvexJobFunctionCdecl
+ * cast to OrvexJobFunction. A null function registers nothing. Returns 0. Register jobs
+ * before masters send requests. */
+ORVEX_API int32_t ORVEX_CALL Orvex_Slave_AddJob(OrvexSlave* slave, const OrvexChar* name,
+                                                const OrvexChar* description,
+                                                OrvexJobFunction function, int32_t useCdecl);
+/* Jobs queued or running, of all masters. */
+ORVEX_API int32_t ORVEX_CALL Orvex_Slave_CountJobs(OrvexSlave* slave);
+/* That master's jobs accepted and not yet finished; -1 and an error text for an unknown
+ * number. */
+ORVEX_API int32_t ORVEX_CALL Orvex_Slave_CountMasterJobs(OrvexSlave* slave, int32_t master);
+/* Most outstanding jobs the master may have (0 = no limit); master 0 sets it for every
+ * master connected now. Returns 1, or -1 and an error text for an unknown number. */
+ORVEX_API int32_t ORVEX_CALL Orvex_Slave_SetMasterJobLimit(OrvexSlave* slave, int32_t master,
+                                                           int32_t limit);
+/* The access check for the master's later requests (null removes it); master 0 sets it for
+ * every master connected now. Returns 1, or -1 and an error text for an unknown number. */
+ORVEX_API int32_t ORVEX_CALL Orvex_Slave_SetMasterJobAccessCheck(OrvexSlave* slave,
+                                                                 int32_t master,
+                                                                 OrvexJobAccessCheck check);
+/* Pause: no queued job starts until Resume (running jobs finish, requests are still
+ * accepted). The first Pause sends every master {2, 161, 0}, the first Resume {2, 162, 0}.
+ * Both return 0. */
+ORVEX_API int32_t ORVEX_CALL Orvex_Slave_Pause(OrvexSlave* slave);
+ORVEX_API int32_t ORVEX_CALL Orvex_Slave_Resume(OrvexSlave* slave);
+
+/* Low byte 0: produce no events from now on. Returns 0. */
+ORVEX_API int32_t ORVEX_CALL Orvex_Slave_LogEvents(OrvexSlave* slave, int32_t enable);
+/* Makes the oldest polled event current: 1, or 0 when there is none (the current event then
+ * stays). Does not block. */
+ORVEX_API int32_t ORVEX_CALL Orvex_Slave_Event(OrvexSlave* slave);
+/* Type and master number of the current event (0 before the first). */
+ORVEX_API int32_t ORVEX_CALL Orvex_Slave_Event_Type(OrvexSlave* slave);
+ORVEX_API int32_t ORVEX_CALL Orvex_Slave_Event_Master(OrvexSlave* slave);
+/* Text of the current event (the job name for type 4) or null; instance-owned, valid until
+ * the next Orvex_Slave_Event or DeInit. */
+ORVEX_API const OrvexChar* ORVEX_CALL Orvex_Slave_Event_Job(OrvexSlave* slave);
+/* Sends the job message {2, 4, jobId, length, data} to the master (queued before the job's
+ * result when called from the job); data is copied before the call returns. Dropped when
+ * the master is unknown or not connected, or length < 0. Returns 0. */
+ORVEX_API int32_t ORVEX_CALL Orvex_Slave_Job_SendMessage(OrvexSlave* slave, int32_t master,
+                                                         int32_t jobId, const void* data,
+                                                         int32_t length);
+
+/* Releases a stream handed to a job, with its data; safe while blocks still arrive (later
+ * blocks of that transfer are then ignored). Returns 0. */
+ORVEX_API int32_t ORVEX_CALL Orvex_Slave_FreeStream(OrvexSlave* slave,
+                                                    OrvexReceivedStream* stream);
+/* Whether the master may send streams through this slave to other masters (low byte of
+ * enable; new connections start with 1); master 0 sets it for every master connected now.
+ * Returns 1, or -1 and an error text for an unknown number. */
+ORVEX_API int32_t ORVEX_CALL Orvex_Slave_EnableStreamTransmission(OrvexSlave* slave,
+                                                                  int32_t master,
+                                                                  int32_t enable);
 
 /* ---- Memory cache -------------------------------------------------------------------- */
 /* (cache exports) */
