@@ -3,17 +3,58 @@
 #include <poll.h>
 
 #include <chrono>
+#include <thread>
 #include <cstring>
 
 namespace orvex::test {
-namespace {
-
-int32_t ORVEX_CALL NoRelay(OrvexMaster*, int32_t, int32_t, const OrvexChar*,
-                           OrvexParameterList*, OrvexReceivedStream*) {
+int32_t ORVEX_CALL RelayLog::Handler(OrvexMaster* master, int32_t slave, int32_t streamId,
+                                     const OrvexChar* jobName, OrvexParameterList* params,
+                                     OrvexReceivedStream* stream) {
+    RelayLog& log = Instance();
+    RelayCall call{master, slave, streamId, Narrow(ViewOf(jobName)), params != nullptr, {},
+                   stream};
+    while (params != nullptr && Orvex_Parameter_Count(params) > 0) {
+        call.params.push_back(Orvex_Parameter_GetInteger(params));
+    }
+    {
+        std::scoped_lock guard(log.lock_);
+        log.calls_.push_back(call);
+    }
+    log.changed_.notify_all();
+    if (log.waitForEnd.load()) {
+        // The stream has no notification of its own: a handler watches its state.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        std::atomic_ref<int32_t> state(stream->state);
+        while (state.load() == 1 && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        log.finalState = state.load();
+    }
     return 0;
 }
 
-}  // namespace
+RelayLog& RelayLog::Instance() {
+    static RelayLog log;
+    return log;
+}
+
+void RelayLog::Reset() {
+    std::scoped_lock guard(lock_);
+    calls_.clear();
+    waitForEnd = false;
+    finalState = 0;
+}
+
+bool RelayLog::WaitFor(size_t count, int timeoutMs) {
+    std::unique_lock guard(lock_);
+    return changed_.wait_for(guard, std::chrono::milliseconds(timeoutMs),
+                             [&] { return calls_.size() >= count; });
+}
+
+std::vector<RelayCall> RelayLog::Calls() {
+    std::scoped_lock guard(lock_);
+    return calls_;
+}
 
 Text T(std::string_view ascii) { return FromAscii(ascii); }
 
@@ -46,7 +87,8 @@ std::vector<CallbackCall> CallbackLog::Calls() {
 }
 
 void MasterWireTest::SetUp() {
-    master = Orvex_Master_Init(&NoRelay);
+    RelayLog::Instance().Reset();
+    master = Orvex_Master_Init(&RelayLog::Handler);
     ASSERT_NE(master, nullptr);
 }
 

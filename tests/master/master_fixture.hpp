@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -45,6 +46,37 @@ private:
     std::mutex lock_;  // guards calls_
     std::condition_variable changed_;
     std::vector<CallbackCall> calls_;
+};
+
+// One call of the relay handler.
+struct RelayCall {
+    OrvexMaster* master = nullptr;
+    int32_t slave = 0;
+    int32_t streamId = 0;
+    std::string name;
+    bool hadParams = false;
+    std::vector<int32_t> params;  // read as integers
+    OrvexReceivedStream* stream = nullptr;
+};
+
+// Records the relay handler calls of every master made by the fixture. With waitForEnd the
+// handler, like a real one, watches its stream until it leaves state 1 (bounded).
+class RelayLog {
+public:
+    static int32_t ORVEX_CALL Handler(OrvexMaster* master, int32_t slave, int32_t streamId,
+                                      const OrvexChar* jobName, OrvexParameterList* params,
+                                      OrvexReceivedStream* stream);
+    static RelayLog& Instance();
+    void Reset();
+    bool WaitFor(size_t count, int timeoutMs = 5000);
+    std::vector<RelayCall> Calls();
+    std::atomic<bool> waitForEnd{false};
+    std::atomic<int32_t> finalState{0};  // the state a waiting handler saw last
+
+private:
+    std::mutex lock_;  // guards calls_
+    std::condition_variable changed_;
+    std::vector<RelayCall> calls_;
 };
 
 class MasterWireTest : public ::testing::Test {
