@@ -459,6 +459,86 @@ ORVEX_API int32_t ORVEX_CALL Orvex_Slave_EnableStreamTransmission(OrvexSlave* sl
 
 /* ---- SQLite storage ------------------------------------------------------------------ */
 /* (sqlite exports) */
+/* A thin layer over SQLite 3. An OrvexSQLite handle is one open database file with at most
+ * one active query; a handle is used by one thread at a time. Texts go to SQLite as UTF-8
+ * (8-bit build: Latin-1; a text from SQLite ends at its first character that Latin-1 cannot
+ * hold). Every call but GetLastErrorString, GetSQLiteVersion and SetCompressionLevel sets the
+ * layer's one last-error text (shared by all handles and threads): empty on success, else
+ * "failed" or a specific reason. Caller-owned texts are memory blocks of the text's byte
+ * length plus one terminator; free them with Orvex_FreeMemory. No call blocks except on a
+ * file that another connection holds locked (up to 20 seconds). */
+
+/* Replaces fileName with an empty database file and opens it; null on failure. */
+ORVEX_API OrvexSQLite* ORVEX_CALL Orvex_SQLite_Create(const OrvexChar* fileName);
+/* Opens an existing database file (never creates one); null on failure. */
+ORVEX_API OrvexSQLite* ORVEX_CALL Orvex_SQLite_Open(const OrvexChar* fileName);
+/* Commits pending updates, ends an unfinished query and closes the file; the handle is gone
+ * afterwards. 1 closed, 0 failed (pending updates lost, or the file refused to close). */
+ORVEX_API int32_t ORVEX_CALL Orvex_SQLite_Close(OrvexSQLite* db);
+/* Runs every statement of sql inside the handle's pending transaction (begun by the first
+ * Update, committed by UpdateSync, Flush, Query or Close). 1 executed, 0 failed. */
+ORVEX_API int32_t ORVEX_CALL Orvex_SQLite_Update(OrvexSQLite* db, const OrvexChar* sql);
+/* Commits pending updates, then runs sql outside any transaction. 1 executed, 0 failed. */
+ORVEX_API int32_t ORVEX_CALL Orvex_SQLite_UpdateSync(OrvexSQLite* db, const OrvexChar* sql);
+/* Commits pending updates: 1 committed, 0 when none were pending or the commit failed. */
+ORVEX_API int32_t ORVEX_CALL Orvex_SQLite_Flush(OrvexSQLite* db);
+/* zlib level (-1, 0 to 9) for compressed blobs of this handle, 9 by default. Returns 1. */
+ORVEX_API int32_t ORVEX_CALL Orvex_SQLite_SetCompressionLevel(OrvexSQLite* db, int32_t level);
+/* The layer's last-error text, in the calling thread's result buffer. */
+ORVEX_API const OrvexChar* ORVEX_CALL Orvex_SQLite_GetLastErrorString(void);
+/* SQLite's version text; caller-owned. */
+ORVEX_API OrvexChar* ORVEX_CALL Orvex_SQLite_GetSQLiteVersion(void);
+
+/* Queries. Read: Query (a SELECT), SelectRow 0, the getters, SelectRow 1, 2, ..., EndQuery.
+ * Write: Query (a statement with ? parameters), per row StoreAs* and StoreRow, EndQuery.
+ * Columns are 0-based; a value is bound to parameter column + 1. */
+
+/* Commits pending updates, then prepares the first statement of sql. 1 prepared, 0 failed
+ * (also while another query is active). */
+ORVEX_API int32_t ORVEX_CALL Orvex_SQLite_Query(OrvexSQLite* db, const OrvexChar* sql);
+/* Ends the active query. 1 ended, 0 failed. */
+ORVEX_API int32_t ORVEX_CALL Orvex_SQLite_EndQuery(OrvexSQLite* db);
+/* Puts the query on the 0-based row (forward moves step, backward moves re-run the query).
+ * 1 on that row, 0 failed or past the last row. */
+ORVEX_API int32_t ORVEX_CALL Orvex_SQLite_SelectRow(OrvexSQLite* db, int32_t row);
+/* Runs the query once with the bound values; they stay bound. 1 done, 0 failed. */
+ORVEX_API int32_t ORVEX_CALL Orvex_SQLite_StoreRow(OrvexSQLite* db);
+/* Number of result columns of the selected row's query; 0 on failure. */
+ORVEX_API int32_t ORVEX_CALL Orvex_SQLite_GetNumColumns(OrvexSQLite* db);
+/* Name / declared type of a result column; caller-owned, empty on failure. */
+ORVEX_API OrvexChar* ORVEX_CALL Orvex_SQLite_GetColumnName(OrvexSQLite* db, int32_t column);
+ORVEX_API OrvexChar* ORVEX_CALL Orvex_SQLite_GetColumnTypeAsString(OrvexSQLite* db,
+                                                                  int32_t column);
+
+/* Bind a value to parameter column + 1 of the active query. 1 bound, 0 failed. */
+ORVEX_API int32_t ORVEX_CALL Orvex_SQLite_StoreAsLong(OrvexSQLite* db, int32_t column,
+                                                      int32_t value);
+ORVEX_API int32_t ORVEX_CALL Orvex_SQLite_StoreAsQuad(OrvexSQLite* db, int32_t column,
+                                                      int64_t value);
+ORVEX_API int32_t ORVEX_CALL Orvex_SQLite_StoreAsDouble(OrvexSQLite* db, int32_t column,
+                                                        double value);
+ORVEX_API int32_t ORVEX_CALL Orvex_SQLite_StoreAsString(OrvexSQLite* db, int32_t column,
+                                                        const OrvexChar* value);
+/* Binds size bytes of data behind an 8-byte header {flags, size} (32-bit little-endian);
+ * bit 0 of flags set: the data is zlib-compressed at the handle's level. The data is copied,
+ * so the caller may change or free it on return. */
+ORVEX_API int32_t ORVEX_CALL Orvex_SQLite_StoreAsBlob(OrvexSQLite* db, int32_t column,
+                                                      const void* data, int32_t size,
+                                                      int32_t flags);
+
+/* Read a column of the selected row; 0 (0.0) on failure. */
+ORVEX_API int32_t ORVEX_CALL Orvex_SQLite_GetAsLong(OrvexSQLite* db, int32_t column);
+ORVEX_API int64_t ORVEX_CALL Orvex_SQLite_GetAsQuad(OrvexSQLite* db, int32_t column);
+ORVEX_API double ORVEX_CALL Orvex_SQLite_GetAsDouble(OrvexSQLite* db, int32_t column);
+/* Caller-owned text; empty on failure and for SQL NULL. */
+ORVEX_API OrvexChar* ORVEX_CALL Orvex_SQLite_GetAsString(OrvexSQLite* db, int32_t column);
+/* The flags / data size in the header of a blob stored by Orvex_SQLite_StoreAsBlob; 0 on
+ * failure. */
+ORVEX_API int32_t ORVEX_CALL Orvex_SQLite_GetAsBlobFlags(OrvexSQLite* db, int32_t column);
+ORVEX_API int32_t ORVEX_CALL Orvex_SQLite_GetAsBlobSize(OrvexSQLite* db, int32_t column);
+/* The stored blob's data (inflated when compressed), a caller-owned block of exactly
+ * Orvex_SQLite_GetAsBlobSize bytes; null on failure (also for a damaged blob). */
+ORVEX_API void* ORVEX_CALL Orvex_SQLite_GetAsBlobPointer(OrvexSQLite* db, int32_t column);
 
 #ifdef __cplusplus
 } /* extern "C" */
