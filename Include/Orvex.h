@@ -455,7 +455,70 @@ ORVEX_API int32_t ORVEX_CALL Orvex_Slave_EnableStreamTransmission(OrvexSlave* sl
                                                                   int32_t enable);
 
 /* ---- Memory cache -------------------------------------------------------------------- */
-/* (cache exports) */
+/* Named memory blocks in the process with a byte limit, lifetimes, hit counts and eviction
+ * (entries used longest ago go first, then those used least, then the oldest). Names are
+ * compared without regard to case and kept lower-cased. Expired entries are removed lazily,
+ * by the operations that walk the entries. Any thread may call any export; each takes the
+ * cache's lock and blocks only for the cache operation (and the file I/O of Save/Load). The
+ * selected entry that the Get* accessors read and the walk cursor are shared by all threads:
+ * do not keep a selection, or a block from Orvex_Cache_GetMem, across another thread's
+ * changes. */
+
+/* A new, empty cache; maxSize 0 means no limit. Null when memory is exhausted. Release it
+ * with Orvex_Cache_Free. */
+ORVEX_API OrvexCache* ORVEX_CALL Orvex_Cache_New(int32_t maxSize, int32_t ageTolerance,
+                                                 int32_t hitTolerance);
+/* Replaces the three settings; a smaller maxSize evicts only at the next add. Returns 0. */
+ORVEX_API int32_t ORVEX_CALL Orvex_Cache_Config(OrvexCache* cache, int32_t maxSize,
+                                                int32_t ageTolerance, int32_t hitTolerance);
+/* Adds a copy of size bytes of data (which stays the caller's) under name, evicting entries
+ * until it fits. lifetime in seconds, 0 = never expires. 1 when added; 0 when size <= 0,
+ * data is null, size > a non-zero maxSize or memory runs out (cache unchanged). */
+ORVEX_API int32_t ORVEX_CALL Orvex_Cache_AddEntry(OrvexCache* cache, const OrvexChar* name,
+                                                  const void* data, int32_t size,
+                                                  int32_t lifetime, int32_t xtraData);
+/* 1 when an entry of that name is cached (it becomes the selected entry and counts a hit),
+ * else 0. Asking again for the selected entry's name answers 1 at once, even if it expired
+ * meanwhile. */
+ORVEX_API int32_t ORVEX_CALL Orvex_Cache_isCached(OrvexCache* cache, const OrvexChar* name);
+/* Looks the name up as Orvex_Cache_isCached does and removes the entry found. Returns 0. */
+ORVEX_API int32_t ORVEX_CALL Orvex_Cache_DeleteEntry(OrvexCache* cache, const OrvexChar* name);
+/* Starts a walk over the entries. Returns 0. */
+ORVEX_API int32_t ORVEX_CALL Orvex_Cache_Examine(OrvexCache* cache);
+/* Selects the next live entry of the walk and returns 1; 0 at the end. Removes the expired
+ * entries it meets; counts no hits. */
+ORVEX_API int32_t ORVEX_CALL Orvex_Cache_NextEntry(OrvexCache* cache);
+/* The selected entry's (lower-cased) name in the calling thread's result buffer; the empty
+ * text when none is selected. */
+ORVEX_API const OrvexChar* ORVEX_CALL Orvex_Cache_GetName(OrvexCache* cache);
+/* The selected entry's data, or null. The block stays the cache's and is valid only until
+ * the entry is removed (any add may evict it). */
+ORVEX_API void* ORVEX_CALL Orvex_Cache_GetMem(OrvexCache* cache);
+/* The selected entry's size in bytes, its age in seconds since it was added, its xtraData;
+ * 0 when none is selected. */
+ORVEX_API int32_t ORVEX_CALL Orvex_Cache_GetMemSize(OrvexCache* cache);
+ORVEX_API int32_t ORVEX_CALL Orvex_Cache_GetAge(OrvexCache* cache);
+ORVEX_API int32_t ORVEX_CALL Orvex_Cache_GetXtraData(OrvexCache* cache);
+/* Total bytes of all entries. */
+ORVEX_API int32_t ORVEX_CALL Orvex_Cache_GetSize(OrvexCache* cache);
+/* Removes every expired entry. Returns 0. */
+ORVEX_API int32_t ORVEX_CALL Orvex_Cache_CleanUp(OrvexCache* cache);
+/* Removes expired entries, then orders the entries by last access (latest first) and hits
+ * (most first), so that lookups find recently used entries sooner. Returns 0. */
+ORVEX_API int32_t ORVEX_CALL Orvex_Cache_Optimize(OrvexCache* cache);
+/* Removes every entry. Returns 0. */
+ORVEX_API int32_t ORVEX_CALL Orvex_Cache_Flush(OrvexCache* cache);
+/* Removes every entry and releases the cache; the handle is invalid afterwards. Returns 0. */
+ORVEX_API int32_t ORVEX_CALL Orvex_Cache_Free(OrvexCache* cache);
+/* Writes settings and entries (expired ones too) to file, replacing it only once the whole
+ * file was written: 1 on success; 0 when it cannot be written, or a name holds a line break,
+ * in which case an existing file is left as it was. Blocks for the file I/O. */
+ORVEX_API int32_t ORVEX_CALL Orvex_Cache_SaveToFile(OrvexCache* cache, const OrvexChar* file);
+/* Replaces settings and entries with those of file (entries start with age 0 and no hits):
+ * 1 when read; 0, cache unchanged, when it cannot be opened or is not a cache file of this
+ * build. A file cut short is read with zeros for its last missing bytes. Blocks for the
+ * file I/O. */
+ORVEX_API int32_t ORVEX_CALL Orvex_Cache_LoadFromFile(OrvexCache* cache, const OrvexChar* file);
 
 /* ---- SQLite storage ------------------------------------------------------------------ */
 /* (sqlite exports) */
