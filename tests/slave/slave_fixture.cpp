@@ -64,7 +64,9 @@ int32_t ORVEX_CALL EventRecorder::Callback(OrvexSlave*, int32_t master, const Or
 
 size_t EventRecorder::CountLocked(int32_t type, int32_t master) const {
     size_t n = 0;
-    for (const Event& e : events_) n += (e.type == type && e.master == master) ? 1 : 0;
+    for (const Event& e : events_) {
+        n += (e.type == type && (master == kAnyMaster || e.master == master)) ? 1 : 0;
+    }
     return n;
 }
 
@@ -239,7 +241,9 @@ RawPeer SlaveTest::Connect() {
     EXPECT_TRUE(peer.Connected());
     ++connected;
     if (useCallback) {
-        EXPECT_TRUE(recorder.WaitFor(2, connected));
+        // A connection that gets the handle of a closed one takes its master number over,
+        // so only the count of connect events is known here.
+        EXPECT_TRUE(recorder.WaitFor(2, EventRecorder::kAnyMaster, connected));
     } else {
         Sync(peer);
     }

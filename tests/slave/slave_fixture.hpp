@@ -46,7 +46,8 @@ public:
     };
     static int32_t ORVEX_CALL Callback(OrvexSlave* slave, int32_t master, const OrvexChar* text,
                                        int32_t type, intptr_t userData);
-    // Waits until `count` events of that type and master were recorded.
+    static constexpr int32_t kAnyMaster = -1;
+    // Waits until `count` events of that type and master (or any master) were recorded.
     bool WaitFor(int32_t type, int32_t master, size_t count = 1, int timeoutMs = 5000);
     std::vector<Event> Events();
 
@@ -113,7 +114,7 @@ protected:
 
     OrvexSlave* slave = nullptr;
     int32_t port = 0;
-    int32_t connected = 0;  // masters registered through Connect
+    int32_t connected = 0;  // connections made through Connect
     EventRecorder recorder;
     bool useCallback = true;
 };
