@@ -8,26 +8,55 @@
 #include <chrono>
 #include <climits>
 #include <mutex>
-#include <semaphore>
+#include <condition_variable>
+#include <cstdint>
 
 namespace orvex {
 
 using RecursiveMutex = std::recursive_mutex;
 
+// A counting semaphore. Built on a mutex and a condition variable rather than
+// std::counting_semaphore: libstdc++ 12 implements the timed acquire of the latter by polling
+// with sleeps of up to half the time already waited, which turns a timed wait into a sleep
+// loop (a wake-up 2 ms into a wait is seen about 1 ms late).
 class Semaphore {
 public:
-    explicit Semaphore(int initial = 0) : sem_(initial) {}
+    explicit Semaphore(int initial = 0) : count_(initial) {}
     Semaphore(const Semaphore&) = delete;
     Semaphore& operator=(const Semaphore&) = delete;
 
-    void Signal() { sem_.release(); }
-    void Wait() { sem_.acquire(); }
-    bool TryWait() { return sem_.try_acquire(); }
+    void Signal() {
+        {
+            std::scoped_lock guard(lock_);
+            ++count_;
+        }
+        changed_.notify_one();
+    }
+    void Wait() {
+        std::unique_lock guard(lock_);
+        changed_.wait(guard, [this] { return count_ > 0; });
+        --count_;
+    }
+    bool TryWait() {
+        std::scoped_lock guard(lock_);
+        if (count_ == 0) return false;
+        --count_;
+        return true;
+    }
     // True when the semaphore was taken within `ms` milliseconds.
-    bool WaitFor(int ms) { return sem_.try_acquire_for(std::chrono::milliseconds(ms)); }
+    bool WaitFor(int ms) {
+        std::unique_lock guard(lock_);
+        if (!changed_.wait_for(guard, std::chrono::milliseconds(ms), [this] { return count_ > 0; })) {
+            return false;
+        }
+        --count_;
+        return true;
+    }
 
 private:
-    std::counting_semaphore<INT_MAX> sem_;
+    std::mutex lock_;  // guards count_
+    std::condition_variable changed_;
+    int64_t count_;
 };
 
 }  // namespace orvex
