@@ -5,6 +5,8 @@
 // thread of its own; blocks (162) and the end (163) are matched to it through the map. The
 // stream's data is written only under incomingStreamsLock_, which Orvex_Master_FreeStream also
 // takes, so a stream freed while it was still being received is never written again.
+#include <zlib.h>
+
 #include <cstring>
 #include <system_error>
 
@@ -75,6 +77,13 @@ void Master::HandleRelayBlock(SlaveSlot& slot, std::span<const uint8_t> body) {
             StoreField(stream.received,
                        LoadField(stream.received) + static_cast<int32_t>(block->data.size()));
             ok = 1;
+            if (record->inOrder && block->offset == record->inOrderEnd) {
+                record->inOrderCrc = static_cast<uint32_t>(crc32_combine(
+                    record->inOrderCrc, block->crc, static_cast<z_off_t>(block->data.size())));
+                record->inOrderEnd = static_cast<int32_t>(end);
+            } else {
+                record->inOrder = false;
+            }
         }
         if (LoadField(stream.cancelRequest) != 0) {
             StoreField(stream.state, kStreamCanceled);
@@ -105,7 +114,10 @@ void Master::HandleRelayEnd(SlaveSlot& slot, std::span<const uint8_t> body) {
                                      : empty          ? kStreamComplete
                                                       : kStreamFailed);
         } else {
-            ok = Crc32(stream.data, static_cast<size_t>(stream.size)) == end->crc ? 1 : 0;
+            const uint32_t crc = record->inOrder && record->inOrderEnd == stream.size
+                                     ? record->inOrderCrc
+                                     : Crc32(stream.data, static_cast<size_t>(stream.size));
+            ok = crc == end->crc ? 1 : 0;
             StoreField(stream.state, ok ? kStreamComplete : kStreamFailed);
             reply = true;
         }

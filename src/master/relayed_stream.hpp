@@ -23,6 +23,12 @@ struct RelayedStream {
     int32_t slave = 0;             // slave number it arrives through
     int32_t streamId = 0;          // the sending master's number on that slave
     bool inMap = false;            // still in the slot's stream map (receiving)
+    // CRC-32 of data[0, inOrderEnd) while the blocks arrived one after the other, so that the
+    // end's check needs no second pass over the data; inOrder is false once a block came out
+    // of order (the end then computes the CRC over the buffer).
+    uint32_t inOrderCrc = 0;
+    int32_t inOrderEnd = 0;
+    bool inOrder = true;
 };
 
 // Atomic access to the fields that the batch and the application's threads share.

@@ -79,10 +79,24 @@ bool Master::TransferBlocks(SlaveSlot& slot, int32_t slave, const JobOrder& orde
         SetError(kDoJob, reason);
         return false;
     };
+    // The CRC of the block after the one in flight is computed while the receiver checks
+    // the one in flight, so the sender's CRC work stays out of the round trip.
+    struct {
+        int32_t offset = -1;
+        int32_t length = 0;
+        uint32_t crc = 0;
+    } prepared;
+    const auto blockCrc = [&](int32_t at, int32_t length) {
+        if (prepared.offset != at || prepared.length != length) {
+            prepared = {at, length,
+                        Crc32(order.streamData + at, static_cast<size_t>(length))};
+        }
+        return prepared.crc;
+    };
     while (offset < size) {
         const int32_t chunk = std::min(blockSize, size - offset);
         const std::span<const uint8_t> data(order.streamData + offset, static_cast<size_t>(chunk));
-        const uint32_t crc = Crc32(data.data(), data.size());
+        const uint32_t crc = blockCrc(offset, chunk);
         const auto head = protocol::BuildStreamBlockHead(target, offset, crc);
         if (SendToSlave(slot, head, data) == -1) {
             if (sendFailures > streamRetries_.load()) return abort("error while sending data");
@@ -91,6 +105,7 @@ bool Master::TransferBlocks(SlaveSlot& slot, int32_t slave, const JobOrder& orde
             continue;
         }
         sendFailures = 0;
+        if (offset + chunk < size) blockCrc(offset + chunk, std::min(blockSize, size - offset - chunk));
         if (!WaitForAck(slot)) {
             if (ackTimeouts > streamRetries_.load()) {
                 return abort("error while sending data, timeout reached");
