@@ -14,9 +14,10 @@
 #include <FL/Fl_RGB_Image.H>
 #include <FL/Fl_Text_Buffer.H>
 #include <FL/Fl_Text_Display.H>
-#include <FL/fl_ask.H>
+#include <FL/fl_draw.H>
 #include <FL/x.H>
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
@@ -32,7 +33,7 @@
 namespace orvex::demo::gui {
 namespace {
 
-constexpr int kFontSize = 12;
+constexpr int kFontSize = 11;
 
 // Holds FLTK's lock for one scope.
 class FltkLock {
@@ -297,10 +298,33 @@ class FltkWindow final : public Window {
         return std::nullopt;
     }
 
+    // A modal box with the text and an OK button; its own loop ends when the box is closed or
+    // the program is asked to close (a signal), so a box never keeps the demo from ending.
     void ShowBox(const std::string& title, const std::string& text) {
         FltkLock lock;
-        fl_message_title(title.c_str());
-        fl_message("%s", text.c_str());
+        if (closing_) return;
+        const std::string label = PlainLabel(text);
+        fl_font(FL_HELVETICA, kFontSize);
+        int textWidth = 0, textHeight = 0;
+        fl_measure(label.c_str(), textWidth, textHeight, 0);
+        const int width = std::clamp(textWidth + 40, 220, 640);
+        const int height = textHeight + 75;
+        Fl_Double_Window box(width, height, title.c_str());
+        Fl_Box message(10, 15, width - 20, textHeight + 10);
+        message.labelsize(kFontSize);
+        message.copy_label(label.c_str());
+        message.align(FL_ALIGN_INSIDE | FL_ALIGN_CENTER | FL_ALIGN_WRAP);
+        Fl_Button ok(width / 2 - 35, height - 38, 70, 25, "OK");
+        ok.labelsize(kFontSize);
+        ok.callback([](Fl_Widget* button, void*) { button->window()->hide(); });
+        box.end();
+        int sx, sy, sw, sh;
+        Fl::screen_xywh(sx, sy, sw, sh);
+        box.position(sx + (sw - width) / 2, sy + (sh - height) / 2);
+        box.set_modal();
+        box.show();
+        while (box.shown() && !closing_) Fl::wait();
+        box.hide();
     }
 
     // Main thread: shows the boxes other threads asked for, oldest first.
@@ -332,13 +356,17 @@ class FltkWindow final : public Window {
     }
 
     static void OnCloseSignal(int, void* data) {
-        if (DrainCloseSignal()) static_cast<FltkWindow*>(data)->PushEvent({EventKind::Close, -1});
+        if (!DrainCloseSignal()) return;
+        auto* self = static_cast<FltkWindow*>(data);
+        self->closing_ = true;  // also ends an open message box
+        self->PushEvent({EventKind::Close, -1});
     }
 
     const std::string title_;
     const std::thread::id mainThread_ = std::this_thread::get_id();
     std::unique_ptr<Fl_Double_Window> window_;  // owns the widgets
     std::vector<Control> controls_;             // under the FLTK lock
+    bool closing_ = false;  // under the FLTK lock: a signal asked to close (ends an open box)
 
     std::mutex eventMutex_;  // guards events_; never held while taking the FLTK lock
     std::deque<Event> events_;

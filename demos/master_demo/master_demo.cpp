@@ -112,6 +112,7 @@ int MasterDemo::Run() {
 void MasterDemo::Shutdown() {
     if (master_ == nullptr) return;
     window_->EndDialogs();  // a callback waiting on a message box must not hold up DeInit
+    StopRefusingRelayedStreams();
     TheApi().Orvex_Master_DeInit(master_);
     master_ = nullptr;
 }

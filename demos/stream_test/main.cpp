@@ -82,6 +82,7 @@ int SendStream(int port, const ProgressSettings& settings) {
                     result == 0 && error != nullptr ? ", last error: " : "",
                     result == 0 && error != nullptr ? error : "");
     }
+    StopRefusingRelayedStreams();
     api.Orvex_Master_DeInit(master);
     return 0;  // the buffer is freed after DeInit, on leaving
 }
