@@ -51,8 +51,11 @@ bench: build
 	@for b in $(BUILD)/bin/bench_*; do echo "== $$b"; $$b --benchmark_min_time=0.2; done
 
 demo: build
-	@if [ -x tools/run-demo.sh ]; then tools/run-demo.sh $(BUILD); \
-	 else echo "The demo programs come with a later step; the library is built in $(BUILD)/lib."; fi
+	@tools/run-demo.sh $(BUILD)
+
+demo-gui: build
+	@tools/install-deps.sh gui
+	@tools/run-demo.sh $(BUILD) --gui
 
 fuzz:
 	@echo "Fuzz targets come with a later step."

@@ -6,7 +6,7 @@ set -euo pipefail
 base=(g++ cmake ninja-build make pkg-config zlib1g-dev libsqlite3-dev libjpeg-dev
       libgtest-dev libbenchmark-dev)
 demo=(libfltk1.3-dev)
-gui=(xvfb xauth x11-apps)
+gui=(xvfb fonts-dejavu-core)
 fuzz=(clang libclang-rt-dev)
 
 want=("${base[@]}")
@@ -15,7 +15,7 @@ for group in "$@"; do
         base) ;;
         demo) want+=("${demo[@]}") ;;
         gui) want+=("${demo[@]}" "${gui[@]}") ;;
-        test) want+=("${demo[@]}") ;;
+        test) want+=("${demo[@]}" "${gui[@]}") ;;
         fuzz) want+=("${fuzz[@]}") ;;
         *) echo "install-deps: unknown group '$group'" >&2; exit 2 ;;
     esac
