@@ -19,6 +19,7 @@ struct SlaveRunSummary {
     int32_t masterSlots = 0;  // master numbers given out
     int32_t jobsStarted = 0;  // jobs started by the job pool
     int32_t jobsPending = 0;  // jobs queued or running at shutdown
+    int32_t jobsRunning = 0;  // of jobsPending, those running (they finish during DeInit)
 };
 
 class SlaveStatisticsHook {
