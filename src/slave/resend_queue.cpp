@@ -5,9 +5,12 @@
 namespace orvex {
 
 void ResendQueue::Add(std::weak_ptr<MasterLink> link, std::vector<uint8_t> body) {
-    std::scoped_lock guard(lock_);
-    entries_.Append({std::move(link), std::move(body)});
-    count_.store(entries_.Count());
+    {
+        std::scoped_lock guard(lock_);
+        entries_.Append({std::move(link), std::move(body)});
+        count_.store(entries_.Count());
+    }
+    if (wake_) wake_();
 }
 
 void ResendQueue::Drain() {

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -19,6 +20,11 @@ class MasterLink;
 
 class ResendQueue {
 public:
+    // `wake` is called after every Add, so that the thread that drains the queue does not
+    // have to poll for it while the queue is empty.
+    explicit ResendQueue(std::function<void()> wake) : wake_(std::move(wake)) {}
+
+    bool IsEmpty() const { return count_.load() == 0; }
     void Add(std::weak_ptr<MasterLink> link, std::vector<uint8_t> body);
     // Queues every entry again on its link, in order; cheap when the queue is empty.
     void Drain();
@@ -32,6 +38,7 @@ private:
     std::mutex lock_;  // guards entries_
     FifoList<Entry> entries_;
     std::atomic<int32_t> count_{0};  // entries_.Count(), readable without the lock
+    const std::function<void()> wake_;
 };
 
 }  // namespace orvex

@@ -12,8 +12,11 @@ namespace {
 
 // How long DeInit lets the goodbyes (and what was queued before them) drain.
 constexpr auto kGoodbyeGrace = std::chrono::milliseconds(500);
-// The server thread's longest wait on the poller per pass.
-constexpr int kPollTimeoutMs = 1;
+// The server thread's wait on the poller while messages wait for a resend: they are tried
+// again every millisecond. Otherwise it waits until something happens (every producer of
+// work for it wakes the poller: connections and data, Add to the resend queue, a kick,
+// DeInit), so an idle slave costs no processor time.
+constexpr int kResendPollMs = 1;
 
 // The address as Orvex_Slave_GetMasterIP reports it: the first octet in the lowest byte.
 int32_t AddressValue(uint32_t ipv4NetworkOrder) {
@@ -42,6 +45,7 @@ Slave::Slave(net::Handle server, int32_t workers)
       workerCount_(workers < 1 ? 1 : workers),
       startTime_(CalendarTime()),
       receiveBlockSize_(protocol::kDefaultReceiveBlockSize),
+      resend_([this] { poller_.Wake(); }),
       registry_(100),
       events_(reinterpret_cast<OrvexSlave*>(this)) {}
 
@@ -119,7 +123,7 @@ void Slave::Event(int32_t type, int32_t master, TextView text) {
 void Slave::ServerLoop() {
     while (!serverStop_.load()) {
         pollEvents_.clear();
-        poller_.Wait(kPollTimeoutMs, pollEvents_);
+        poller_.Wait(resend_.IsEmpty() ? -1 : kResendPollMs, pollEvents_);
         for (const net::PollEvent& event : pollEvents_) HandleEvent(event);
         ForgetKicked();
         resend_.Drain();

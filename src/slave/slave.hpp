@@ -2,8 +2,8 @@
 // the jobs that the application registered on its job pool and sends results, job messages
 // and notices back.
 //
-// Threads. The server thread waits on the poller (at most 1 ms per pass, so the resend queue
-// is drained often), accepts connections, registers and closes masters and runs receive
+// Threads. The server thread waits on the poller (until something happens, or at most 1 ms
+// while messages wait in the resend queue), accepts connections, registers and closes masters and runs receive
 // batches, in itself or, with receive threads on and at least two masters connected, in one
 // thread per master at a time (joined before the next one starts and at DeInit). The
 // callback thread delivers events (SlaveEvents). Job workers run jobs (jobPool_). Every link
