@@ -35,8 +35,9 @@ void Slave::RunJob(JobRequest& request) {
     }
     if (request.accessCheck != nullptr &&
         request.accessCheck(Handle(), request.master, request.name.c_str()) == 0) {
-        link.Send(protocol::BuildStatusNotice(protocol::kStatusAccessDenied, request.jobId));
+        // The count drops before the master can hear of the refusal.
         done();
+        link.Send(protocol::BuildStatusNotice(protocol::kStatusAccessDenied, request.jobId));
         if (request.stream != nullptr) streams_.Abandon(request.stream);
         return;
     }
