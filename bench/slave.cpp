@@ -3,7 +3,7 @@
 //   (a)   one raw master, one request in flight: job request -> result of a trivial job;
 //   (b)   one raw master keeping 1000 requests in flight, 4 workers: jobs per second;
 //   (c)   an idle slave with 32 workers and 10 connected idle masters for 5 s: CPU use.
-// Usage: bench_slave [--quick]   (--quick shortens every phase)
+// Usage: bench_slave [--quick] [--only raw|a|b|c]   (--quick shortens every phase)
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/resource.h>
@@ -256,24 +256,40 @@ double IdleCpuPercent(int seconds) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const bool quick = argc > 1 && std::string(argv[1]) == "--quick";
+    bool quick = false;
+    std::string only;  // run one phase only: raw, a, b or c (for profiling)
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--quick") quick = true;
+        if (arg == "--only" && i + 1 < argc) only = argv[++i];
+    }
     const int rounds = quick ? 2000 : 20000;
     const int jobs = quick ? 50000 : 500000;
     const int idleSeconds = quick ? 1 : 5;
+    auto runs = [&](const char* phase) { return only.empty() || only == phase; };
 
-    const Percentiles raw = RawPingPong(rounds);
-    std::printf("raw TCP ping-pong (16 bytes, %d rounds): p50 %.1f us, p99 %.1f us\n", rounds,
-                raw.p50, raw.p99);
-    const Percentiles job = JobLatency(rounds);
-    std::printf("(a) job request -> result, trivial job (%d rounds): p50 %.1f us, p99 %.1f us; "
-                "p50 = %.2f x raw p50 (target <= 2)\n",
-                rounds, job.p50, job.p99, job.p50 / raw.p50);
-    const double perSecond = Throughput(jobs, 1000);
-    std::printf("(b) %d jobs, 1000 in flight, 4 workers: %.0f jobs/s (target >= 100000)\n", jobs,
-                perSecond);
-    const double idle = IdleCpuPercent(idleSeconds);
-    std::printf("(c) idle slave, 32 workers, 10 idle masters, %d s: CPU %.2f %% of one core "
-                "(target < 1)\n",
-                idleSeconds, idle);
+    Percentiles raw{0, 0};
+    if (runs("raw") || runs("a")) {
+        raw = RawPingPong(rounds);
+        std::printf("raw TCP ping-pong (16 bytes, %d rounds): p50 %.1f us, p99 %.1f us\n",
+                    rounds, raw.p50, raw.p99);
+    }
+    if (runs("a")) {
+        const Percentiles job = JobLatency(rounds);
+        std::printf("(a) job request -> result, trivial job (%d rounds): p50 %.1f us, p99 %.1f us; "
+                    "p50 = %.2f x raw p50 (target <= 2)\n",
+                    rounds, job.p50, job.p99, job.p50 / raw.p50);
+    }
+    if (runs("b")) {
+        const double perSecond = Throughput(jobs, 1000);
+        std::printf("(b) %d jobs, 1000 in flight, 4 workers: %.0f jobs/s (target >= 100000)\n",
+                    jobs, perSecond);
+    }
+    if (runs("c")) {
+        const double idle = IdleCpuPercent(idleSeconds);
+        std::printf("(c) idle slave, 32 workers, 10 idle masters, %d s: CPU %.2f %% of one core "
+                    "(target < 1)\n",
+                    idleSeconds, idle);
+    }
     return 0;
 }

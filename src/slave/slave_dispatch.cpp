@@ -137,28 +137,32 @@ void Slave::HandleJobRequest(Batch& batch, std::span<uint8_t> body) {
     if (!parsed) return refuse(protocol::kStatusBadParameters);
     const auto job = registry_.Lookup(parsed->name);
     if (!job) return refuse(protocol::kStatusUnknownJob);
-    ParameterListPtr parameters = DecodeParameters(parsed->params);
-    if (!parameters) return refuse(protocol::kStatusBadParameters);
-    if (parameters->Count() == 0) parameters.reset();
+    // A block that holds no value gives the job no list; no list is built for it.
+    ParameterListPtr parameters;
+    if (parsed->params.size() < 4 || ReadLe32(parsed->params.data()) > 0) {
+        parameters = DecodeParameters(parsed->params);
+        if (!parameters) return refuse(protocol::kStatusBadParameters);
+        if (parameters->Count() == 0) parameters.reset();
+    }
 
     entry.outstandingJobs.fetch_add(1);
     Statistics().RecordJobAccepted(job->number, batch.master);
-    auto request = std::make_unique<JobRequest>();
-    request->link = batch.link;
-    request->entry = &entry;
-    request->master = batch.master;
-    request->job = *job;
-    request->jobId = jobId;
-    request->name = std::move(parsed->name);
-    request->accessCheck = entry.accessCheck.load();
-    request->stream = stream;
-    request->parameters = std::move(parameters);
+    JobRequest request;
+    request.link = batch.link;
+    request.entry = &entry;
+    request.master = batch.master;
+    request.job = *job;
+    request.jobId = jobId;
+    request.name = std::move(parsed->name);
+    request.accessCheck = entry.accessCheck.load();
+    request.stream = stream;
+    request.parameters = std::move(parameters);
     // The queued notice goes into the master's queue before the job can start, so the master
     // always sees "queued" before "started".
     batch.Status(protocol::kStatusQueued, jobId);
-    Event(4, batch.master, request->name);
+    Event(4, batch.master, request.name);
     const int32_t kind = PriorityKind(ReadLe32(body.data() + 16));
-    jobPool_->Enqueue([this, job = std::move(request)]() mutable { RunJob(*job); }, kind);
+    jobPool_->Enqueue([this, job = std::move(request)]() mutable { RunJob(job); }, kind);
 }
 
 // Stream job request for another master B: forwarded with the sender's number at word 4.
