@@ -54,8 +54,7 @@ double Micros(Clock::duration d) {
 bool ReadAll(net::Handle handle, uint8_t* out, size_t n) {
     size_t got = 0;
     while (got < n) {
-        const int32_t r =
-            net::ReadWait(handle, out + got, static_cast<int32_t>(n - got), 1000);
+        const int32_t r = net::ReadWait(handle, out + got, static_cast<int32_t>(n - got), 1000);
         if (r == net::kClosed) return false;
         got += static_cast<size_t>(r);
     }
@@ -141,16 +140,16 @@ OrvexReturnValue* ORVEX_CALL Drain(OrvexSlave* slave, int32_t, int32_t, OrvexPar
     return Orvex_Return_Integer(result);
 }
 
-int32_t ORVEX_CALL NoRelay(OrvexMaster*, int32_t, int32_t, const OrvexChar*,
-                           OrvexParameterList*, OrvexReceivedStream*) {
+int32_t ORVEX_CALL NoRelay(OrvexMaster*, int32_t, int32_t, const OrvexChar*, OrvexParameterList*,
+                           OrvexReceivedStream*) {
     return 0;
 }
 
 // Counts finished jobs and wakes the benchmark thread.
 std::atomic<int64_t> g_finished{0};
 
-int32_t ORVEX_CALL CountResult(OrvexMaster*, int32_t, int32_t, int32_t type, void* memory,
-                               int32_t, intptr_t) {
+int32_t ORVEX_CALL CountResult(OrvexMaster*, int32_t, int32_t, int32_t type, void* memory, int32_t,
+                               intptr_t) {
     Orvex_FreeMemory(memory);
     if (type == 1) {
         g_finished.fetch_add(1, std::memory_order_release);
@@ -174,9 +173,9 @@ struct Pair {
         Orvex_Slave_AddJob(slave, FromAscii("Nop").c_str(), FromAscii("").c_str(), &Nop, 0);
         Orvex_Slave_AddJob(slave, FromAscii("Drain").c_str(), FromAscii("").c_str(), &Drain, 0);
         master = Orvex_Master_Init(&NoRelay);
-        Orvex_Master_AddSlave(master, FromAscii("127.0.0.1").c_str(), Slave::FromHandle(slave)->Port(),
-                              FromAscii("").c_str(), 0, FromAscii("").c_str(),
-                              FromAscii("").c_str(), 0, 5);
+        Orvex_Master_AddSlave(master, FromAscii("127.0.0.1").c_str(),
+                              Slave::FromHandle(slave)->Port(), FromAscii("").c_str(), 0,
+                              FromAscii("").c_str(), FromAscii("").c_str(), 0, 5);
         Orvex_Master_PingSlave(master, 1);  // the slave has registered the connection
     }
     ~Pair() {
@@ -218,8 +217,8 @@ void BM_JobsInFlight(benchmark::State& state) {
         WaitFinished(target);
     }
     state.SetItemsProcessed(state.iterations() * kJobs);
-    state.counters["jobs_per_s"] =
-        benchmark::Counter(static_cast<double>(state.iterations() * kJobs), benchmark::Counter::kIsRate);
+    state.counters["jobs_per_s"] = benchmark::Counter(
+        static_cast<double>(state.iterations() * kJobs), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_JobsInFlight)->Iterations(50)->UseRealTime();
 

@@ -43,6 +43,11 @@ std::optional<CallbackItem> EventQueues::TakeCallback() {
     return callbacks_.Take();
 }
 
+bool EventQueues::HasCallbacks() {
+    std::scoped_lock guard(lock_);
+    return !callbacks_.IsEmpty();
+}
+
 std::optional<MasterEvent> EventQueues::TakeEvent() {
     std::scoped_lock guard(lock_);
     if (events_.IsEmpty()) return std::nullopt;

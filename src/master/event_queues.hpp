@@ -31,7 +31,7 @@ struct CallbackItem {
 };
 
 class EventQueues {
-public:
+  public:
     EventQueues() = default;
     EventQueues(const EventQueues&) = delete;
     EventQueues& operator=(const EventQueues&) = delete;
@@ -46,12 +46,13 @@ public:
     void AppendCallback(const CallbackItem& item);
 
     std::optional<CallbackItem> TakeCallback();
+    bool HasCallbacks();
     std::optional<MasterEvent> TakeEvent();
 
     // Returns once either queue holds something, or after timeoutMs (0 = no limit).
     void WaitForAny(int32_t timeoutMs);
 
-private:
+  private:
     std::mutex lock_;  // guards both queues and the event callback with its user data
     std::condition_variable changed_;  // notified after every append
     FifoList<MasterEvent> events_;

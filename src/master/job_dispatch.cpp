@@ -49,6 +49,7 @@ int32_t Master::DoJob(const JobOrder& order) {
     std::unique_lock streamGuard(streamLock_, std::defer_lock);
     if (withStream) {
         streamGuard.lock();
+        streamSending_ = true;
         head.command = protocol::kCmdStreamJobRequest;
         head.target = order.target;
         head.streamSize = order.streamSize;
@@ -61,6 +62,7 @@ int32_t Master::DoJob(const JobOrder& order) {
     if (SendToSlave(*slot, body) == -1) {
         SetError(kDoJob, "error while sending data");
         jobTable_.Release(jobId);
+        streamSending_ = false;
         return 0;
     }
     if (!withStream) return jobId;

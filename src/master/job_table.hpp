@@ -25,7 +25,7 @@ struct PendingJob {
 };
 
 class JobTable {
-public:
+  public:
     explicit JobTable(int32_t blockSize = 256);
     JobTable(const JobTable&) = delete;
     JobTable& operator=(const JobTable&) = delete;
@@ -45,7 +45,7 @@ public:
     int32_t Capacity();
     int32_t UsedIds();
 
-private:
+  private:
     struct Slot {
         bool inUse = false;
         PendingJob job;

@@ -87,7 +87,9 @@ int32_t Master::SetReceiveBlockSize(int32_t size) {
     return receiveBlockSize_.exchange(size);
 }
 
-void Master::SetThreadReceive(int32_t enable) { threadReceive_ = (enable & 0xFF) != 0; }
+void Master::SetThreadReceive(int32_t enable) {
+    threadReceive_ = (enable & 0xFF) != 0;
+}
 
 int32_t Master::SendToSlave(SlaveSlot& slot, std::span<const uint8_t> head,
                             std::span<const uint8_t> tail) {

@@ -57,7 +57,7 @@ struct JobOrder {
 };
 
 class Master final : public protocol::BatchOwner {
-public:
+  public:
     // Builds a master and starts its threads; null when the poller or a thread could not be
     // created.
     static std::unique_ptr<Master> Create(RelayHandler relayHandler);
@@ -121,7 +121,7 @@ public:
     void Dispatch(int32_t slave, std::span<uint8_t> body) override;
     void OnReceiveError(int32_t slave) override;
 
-private:
+  private:
     explicit Master(RelayHandler relayHandler);
     bool Start();
 
@@ -144,8 +144,7 @@ private:
 
     // Dispatch of single messages.
     void HandleStatus(SlaveSlot& slot, int32_t slave, std::span<const uint8_t> body);
-    void HandleJobEvent(int32_t slave, int32_t code, int32_t jobId,
-                        std::span<const uint8_t> body);
+    void HandleJobEvent(int32_t slave, int32_t code, int32_t jobId, std::span<const uint8_t> body);
     void HandleStreamAck(SlaveSlot& slot, std::span<const uint8_t> body);
     void StoreReply(SlaveSlot& slot, std::span<const uint8_t> body, int32_t command);
     void WakeQuery(SlaveSlot& slot);
@@ -164,6 +163,10 @@ private:
     void StartRelayHandler(int32_t slave, int32_t streamId, Text name, ParameterListPtr params,
                            OrvexReceivedStream* stream);
     void ReapRelayThreads(bool all);
+    size_t RunningRelayHandlers();
+    // Relay handlers that may run at once; a slave that starts more streams than this is
+    // refused rather than given a thread per stream without limit.
+    static constexpr size_t kMaxRelayHandlers = 256;
     void FailUnfinishedStreams();
 
     // Sends a query and waits (bounded) until isAnswer (null: any reply) holds for the
@@ -187,7 +190,7 @@ private:
     std::atomic<int32_t> streamRetries_{3};
 
     // Slave table.
-    mutable std::mutex tableLock_;  // guards slots_, handleMap_ and pendingCloses_
+    mutable std::mutex tableLock_;                  // guards slots_, handleMap_ and pendingCloses_
     std::deque<std::unique_ptr<SlaveSlot>> slots_;  // index = slave number; 0 never connected
     std::unordered_map<net::Handle, int32_t> handleMap_;  // open connection -> slave number
     std::vector<int32_t> pendingCloses_;  // removed slaves whose connection is still open
@@ -207,7 +210,8 @@ private:
     std::atomic<bool> callbackStop_{false};
     std::atomic<bool> stopping_{false};  // DeInit runs: waits end at once
     std::atomic<int32_t> batchRunning_{0};
-    Semaphore batchDone_;  // raised at the end of every receive batch
+    Semaphore batchDone_;  // raised at the end of a receive batch for the callback thread
+    std::atomic<bool> callbackWaitsForBatch_{false};  // it waits for the running batch's end
 
     // Stream sending: one transfer at a time per master.
     RecursiveMutex streamLock_;  // held for a whole transfer

@@ -62,8 +62,7 @@ ORVEX_API int32_t ORVEX_CALL Orvex_Master_SetCallback(OrvexMaster* master,
 }
 
 ORVEX_API int32_t ORVEX_CALL Orvex_Master_SetCompressionOptions(OrvexMaster* master,
-                                                                int32_t threshold,
-                                                                int32_t level) {
+                                                                int32_t threshold, int32_t level) {
     Master::From(master)->SetCompressionOptions(threshold, level);
     return 0;
 }
@@ -127,14 +126,11 @@ ORVEX_API int32_t ORVEX_CALL Orvex_Master_GetSlaveXtraData(OrvexMaster* master, 
     return Guarded([&] { return Master::From(master)->GetSlaveXtraData(slave); }, 0);
 }
 
-ORVEX_API int32_t ORVEX_CALL Orvex_Master_DoJob(OrvexMaster* master, const OrvexChar* jobName,
-                                                int32_t slave, OrvexParameterList* params,
-                                                OrvexMasterCallback callback, intptr_t userData,
-                                                void* streamData, int32_t streamSize,
-                                                int32_t blockSize,
-                                                OrvexMasterProgressCallback progress,
-                                                intptr_t progressUserData, int32_t targetMaster,
-                                                int32_t priority) {
+ORVEX_API int32_t ORVEX_CALL Orvex_Master_DoJob(
+    OrvexMaster* master, const OrvexChar* jobName, int32_t slave, OrvexParameterList* params,
+    OrvexMasterCallback callback, intptr_t userData, void* streamData, int32_t streamSize,
+    int32_t blockSize, OrvexMasterProgressCallback progress, intptr_t progressUserData,
+    int32_t targetMaster, int32_t priority) {
     JobOrder order;
     order.name = ViewOf(jobName);
     order.slave = slave;
@@ -187,8 +183,7 @@ ORVEX_API int32_t ORVEX_CALL Orvex_Master_Event_JobLong(OrvexMaster* master) {
 }
 
 ORVEX_API int32_t ORVEX_CALL Orvex_Master_Event_JobInteger(OrvexMaster* master) {
-    return Guarded([&] { return TakeValue<int32_t>(master, "Orvex_Master_Event_JobInteger"); },
-                   0);
+    return Guarded([&] { return TakeValue<int32_t>(master, "Orvex_Master_Event_JobInteger"); }, 0);
 }
 
 ORVEX_API int64_t ORVEX_CALL Orvex_Master_Event_JobQuad(OrvexMaster* master) {
@@ -201,8 +196,7 @@ ORVEX_API float ORVEX_CALL Orvex_Master_Event_JobFloat(OrvexMaster* master) {
 }
 
 ORVEX_API double ORVEX_CALL Orvex_Master_Event_JobDouble(OrvexMaster* master) {
-    return Guarded([&] { return TakeValue<double>(master, "Orvex_Master_Event_JobDouble"); },
-                   0.0);
+    return Guarded([&] { return TakeValue<double>(master, "Orvex_Master_Event_JobDouble"); }, 0.0);
 }
 
 // The text block is handed over; one that lacks a terminator gains one, so that the caller
@@ -210,8 +204,8 @@ ORVEX_API double ORVEX_CALL Orvex_Master_Event_JobDouble(OrvexMaster* master) {
 ORVEX_API OrvexChar* ORVEX_CALL Orvex_Master_Event_JobString(OrvexMaster* master) {
     return Guarded(
         [&]() -> OrvexChar* {
-            void* memory = Master::From(master)->CurrentMemory("Orvex_Master_Event_JobString",
-                                                               true);
+            void* memory =
+                Master::From(master)->CurrentMemory("Orvex_Master_Event_JobString", true);
             if (memory == nullptr) return nullptr;
             const int32_t size = BlockSize(memory);
             const int32_t chars = size / kCharSize;

@@ -71,11 +71,16 @@ void Master::RunBatch(SlaveSlot& slot, int32_t slave) {
     }
 }
 
-void Master::OnBatchStart(int32_t) { batchRunning_ = 1; }
+void Master::OnBatchStart(int32_t) {
+    batchRunning_ = 1;
+}
 
+// The callback thread is woken only when it has something to do: callbacks to deliver, or
+// a delivery that waits for this batch to end. A batch without callbacks (stream
+// acknowledgements, query replies, events for polling) costs it no wake-up.
 void Master::OnBatchEnd(int32_t) {
     batchRunning_ = 0;
-    batchDone_.Signal();
+    if (callbackWaitsForBatch_.load() || queues_.HasCallbacks()) batchDone_.Signal();
 }
 
 void Master::OnReceiveError(int32_t slave) {
@@ -94,7 +99,11 @@ void Master::CallbackLoop() {
             const MasterEvent& event = item->event;
             item->function(Handle(), event.slave, event.jobId, event.type, event.memory,
                            event.memorySize, item->userData);
-            if (!callbackStop_.load() && batchRunning_.load() == 1) batchDone_.Wait();
+            if (!callbackStop_.load() && batchRunning_.load() == 1) {
+                callbackWaitsForBatch_ = true;
+                if (batchRunning_.load() == 1) batchDone_.Wait();
+                callbackWaitsForBatch_ = false;
+            }
         }
     }
 }

@@ -26,8 +26,10 @@ void Master::HandleRelayStart(SlaveSlot& slot, int32_t slave, std::span<const ui
     const int32_t size = request->head.streamSize;
     auto record = std::make_unique<RelayedStream>();
     record->stream.data = size > 0 ? AllocateBlock(size) : nullptr;
-    if (size > 0 && record->stream.data == nullptr) {
-        // No room for the stream: refuse it as a missing target, before anything is kept.
+    if ((size > 0 && record->stream.data == nullptr) ||
+        RunningRelayHandlers() >= kMaxRelayHandlers) {
+        // No room for the stream, or too many handlers still running: refuse it as a missing
+        // target, before anything is kept.
         SendToSlave(slot, proto::BuildStreamAck(streamId, 0, 0));
         return;
     }
@@ -71,8 +73,8 @@ void Master::HandleRelayBlock(SlaveSlot& slot, std::span<const uint8_t> body) {
         // A block outside the buffer is not written; it is answered like a CRC failure.
         if (crcMatches && block->offset >= 0 && end <= stream.size) {
             if (!block->data.empty()) {
-                std::memcpy(static_cast<uint8_t*>(stream.data) + block->offset,
-                            block->data.data(), block->data.size());
+                std::memcpy(static_cast<uint8_t*>(stream.data) + block->offset, block->data.data(),
+                            block->data.size());
             }
             StoreField(stream.received,
                        LoadField(stream.received) + static_cast<int32_t>(block->data.size()));
@@ -127,25 +129,29 @@ void Master::HandleRelayEnd(SlaveSlot& slot, std::span<const uint8_t> body) {
     if (reply) SendToSlave(slot, proto::BuildStreamAck(streamId, ok, 0));
 }
 
-void Master::StartRelayHandler(int32_t slave, int32_t streamId, Text name,
-                               ParameterListPtr params, OrvexReceivedStream* stream) {
+void Master::StartRelayHandler(int32_t slave, int32_t streamId, Text name, ParameterListPtr params,
+                               OrvexReceivedStream* stream) {
     ReapRelayThreads(false);
     std::scoped_lock guard(relayThreadsLock_);
     RelayThread& entry = relayThreads_.emplace_back();
     try {
-        entry.thread = std::thread(
-            [this, &entry, slave, streamId, name = std::move(name),
-             params = std::move(params), stream]() mutable {
-                relayHandler_(Handle(), slave, streamId, name.c_str(), ToHandle(params.get()),
-                              stream);
-                params.reset();
-                entry.done = true;
-            });
+        entry.thread = std::thread([this, &entry, slave, streamId, name = std::move(name),
+                                    params = std::move(params), stream]() mutable {
+            relayHandler_(Handle(), slave, streamId, name.c_str(), ToHandle(params.get()), stream);
+            params.reset();
+            entry.done = true;
+        });
     } catch (const std::system_error&) {
         // No thread for the handler: the stream is received all the same and waits for
         // Orvex_Master_FreeStream or DeInit.
         relayThreads_.pop_back();
     }
+}
+
+size_t Master::RunningRelayHandlers() {
+    ReapRelayThreads(false);
+    std::scoped_lock guard(relayThreadsLock_);
+    return relayThreads_.size();
 }
 
 // Joins relay handler threads: those that have finished, or with `all` every one (DeInit).
@@ -171,7 +177,8 @@ void Master::FailUnfinishedStreams() {
     for (auto& [stream, record] : incomingStreams_) {
         if (!record->inMap) continue;
         record->inMap = false;
-        if (SlaveSlot* slot = SlotAt(record->slave)) slot->streamMap.Store(record->streamId, nullptr);
+        if (SlaveSlot* slot = SlotAt(record->slave))
+            slot->streamMap.Store(record->streamId, nullptr);
         StoreField(stream->state, kStreamFailed);
     }
 }

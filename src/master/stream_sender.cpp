@@ -23,7 +23,9 @@ constexpr int32_t kCrcErrorsBeforeShrink = 5;  // the counter must exceed this
 constexpr int32_t kSmallestShrinkingBlock = 128;
 constexpr int kRetryPauseMs = 8;
 
-void RetryPause() { std::this_thread::sleep_for(std::chrono::milliseconds(kRetryPauseMs)); }
+void RetryPause() {
+    std::this_thread::sleep_for(std::chrono::milliseconds(kRetryPauseMs));
+}
 
 }  // namespace
 
@@ -40,10 +42,8 @@ void Master::SendStreamEnd(SlaveSlot& slot, int32_t target, uint32_t crc, int32_
     SendToSlave(slot, end);
 }
 
-// Runs with streamLock_ held (taken by DoJob before the request left).
-int32_t Master::SendStream(SlaveSlot& slot, int32_t slave, int32_t jobId,
-                           const JobOrder& order) {
-    streamSending_ = true;
+// Runs with streamLock_ held and streamSending_ set (both by DoJob before the request left).
+int32_t Master::SendStream(SlaveSlot& slot, int32_t slave, int32_t jobId, const JobOrder& order) {
     int32_t result = jobId;
     if (order.target != 0) {
         // The job goes to another master: nothing of it comes back to this job id.
@@ -88,8 +88,7 @@ bool Master::TransferBlocks(SlaveSlot& slot, int32_t slave, const JobOrder& orde
     } prepared;
     const auto blockCrc = [&](int32_t at, int32_t length) {
         if (prepared.offset != at || prepared.length != length) {
-            prepared = {at, length,
-                        Crc32(order.streamData + at, static_cast<size_t>(length))};
+            prepared = {at, length, Crc32(order.streamData + at, static_cast<size_t>(length))};
         }
         return prepared.crc;
     };
@@ -105,7 +104,8 @@ bool Master::TransferBlocks(SlaveSlot& slot, int32_t slave, const JobOrder& orde
             continue;
         }
         sendFailures = 0;
-        if (offset + chunk < size) blockCrc(offset + chunk, std::min(blockSize, size - offset - chunk));
+        if (offset + chunk < size)
+            blockCrc(offset + chunk, std::min(blockSize, size - offset - chunk));
         if (!WaitForAck(slot)) {
             if (ackTimeouts > streamRetries_.load()) {
                 return abort("error while sending data, timeout reached");

@@ -8,7 +8,9 @@
 
 namespace orvex::test {
 
-Text T(std::string_view ascii) { return FromAscii(ascii); }
+Text T(std::string_view ascii) {
+    return FromAscii(ascii);
+}
 
 int32_t ORVEX_CALL DeliveryLog::Record(OrvexMaster*, int32_t slave, int32_t jobId, int32_t type,
                                        void* memory, int32_t memorySize, intptr_t userData) {
@@ -111,7 +113,8 @@ void EndToEndTest::SetUp() {
     slave = Orvex_Slave_Init(0, 4);
     ASSERT_NE(slave, nullptr);
     port = Slave::FromHandle(slave)->Port();
-    Orvex_Slave_SetCallback(slave, &SlaveEventLog::Record, reinterpret_cast<intptr_t>(&slaveEvents));
+    Orvex_Slave_SetCallback(slave, &SlaveEventLog::Record,
+                            reinterpret_cast<intptr_t>(&slaveEvents));
     RegisterJobs(slave);
     master = NewMaster();
 }
@@ -125,8 +128,8 @@ OrvexMaster* EndToEndTest::NewMaster(int32_t* slaveNumber) {
     OrvexMaster* m = Orvex_Master_Init(&RelayRecords::Handler);
     EXPECT_NE(m, nullptr);
     masters_.push_back(m);
-    const int32_t number = Orvex_Master_AddSlave(m, T("127.0.0.1").c_str(), port, T("").c_str(),
-                                                 0, T("").c_str(), T("").c_str(), 0, 5);
+    const int32_t number = Orvex_Master_AddSlave(m, T("127.0.0.1").c_str(), port, T("").c_str(), 0,
+                                                 T("").c_str(), T("").c_str(), 0, 5);
     EXPECT_GT(number, 0);
     if (slaveNumber != nullptr) *slaveNumber = number;
     // The slave has registered the connection (event 2) before the next master connects, so

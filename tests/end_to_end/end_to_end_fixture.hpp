@@ -28,7 +28,7 @@ struct Delivery {
 };
 
 class DeliveryLog {
-public:
+  public:
     // userData of the job: the log itself; see Tagged for per-job tags.
     static int32_t ORVEX_CALL Record(OrvexMaster* master, int32_t slave, int32_t jobId,
                                      int32_t type, void* memory, int32_t memorySize,
@@ -36,7 +36,7 @@ public:
     bool WaitFor(size_t count, int timeoutMs = 10000);
     std::vector<Delivery> Calls();
 
-private:
+  private:
     std::mutex lock_;  // guards calls_
     std::condition_variable changed_;
     std::vector<Delivery> calls_;
@@ -50,12 +50,12 @@ struct Tagged {
 
 // Slave events, waited for with a bound.
 class SlaveEventLog {
-public:
+  public:
     static int32_t ORVEX_CALL Record(OrvexSlave* slave, int32_t master, const OrvexChar* text,
                                      int32_t type, intptr_t userData);
     bool WaitFor(int32_t type, size_t count, int timeoutMs = 10000);
 
-private:
+  private:
     std::mutex lock_;  // guards events_
     std::condition_variable changed_;
     std::vector<std::pair<int32_t, int32_t>> events_;  // type, master
@@ -72,7 +72,7 @@ struct RelayRecord {
 };
 
 class RelayRecords {
-public:
+  public:
     // Waits (bounded) for its stream to end, records it and frees it.
     static int32_t ORVEX_CALL Handler(OrvexMaster* master, int32_t slave, int32_t streamId,
                                       const OrvexChar* jobName, OrvexParameterList* params,
@@ -82,14 +82,14 @@ public:
     bool WaitFor(size_t count, int timeoutMs = 10000);
     std::vector<RelayRecord> Records();
 
-private:
+  private:
     std::mutex lock_;  // guards records_
     std::condition_variable changed_;
     std::vector<RelayRecord> records_;
 };
 
 class EndToEndTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override;
     void TearDown() override;
 
@@ -105,7 +105,7 @@ protected:
     OrvexMaster* master = nullptr;  // the first master, slave number 1
     SlaveEventLog slaveEvents;
 
-private:
+  private:
     std::vector<OrvexMaster*> masters_;
 };
 

@@ -13,7 +13,9 @@ namespace {
 
 constexpr int32_t kMemSize = 16386;
 
-uint8_t MemByte(int32_t i) { return static_cast<uint8_t>(i * 31 + 7); }
+uint8_t MemByte(int32_t i) {
+    return static_cast<uint8_t>(i * 31 + 7);
+}
 
 OrvexReturnValue* ORVEX_CALL Check(OrvexSlave*, int32_t, int32_t, OrvexParameterList* p,
                                    OrvexReceivedStream*) {
@@ -85,10 +87,10 @@ OrvexReturnValue* ORVEX_CALL StreamCrc(OrvexSlave* slave, int32_t, int32_t, Orve
     while (state.load() == 1 && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    const int32_t result = state.load() == 2
-                               ? static_cast<int32_t>(Crc32(stream->data,
-                                                            static_cast<size_t>(stream->size)))
-                               : -state.load();
+    const int32_t result =
+        state.load() == 2
+            ? static_cast<int32_t>(Crc32(stream->data, static_cast<size_t>(stream->size)))
+            : -state.load();
     Orvex_Slave_FreeStream(slave, stream);
     return Orvex_Return_Integer(result);
 }

@@ -3,16 +3,15 @@
 #include <poll.h>
 
 #include <chrono>
-#include <thread>
 #include <cstring>
+#include <thread>
 
 namespace orvex::test {
 int32_t ORVEX_CALL RelayLog::Handler(OrvexMaster* master, int32_t slave, int32_t streamId,
                                      const OrvexChar* jobName, OrvexParameterList* params,
                                      OrvexReceivedStream* stream) {
     RelayLog& log = Instance();
-    RelayCall call{master, slave, streamId, Narrow(ViewOf(jobName)), params != nullptr, {},
-                   stream};
+    RelayCall call{master, slave, streamId, Narrow(ViewOf(jobName)), params != nullptr, {}, stream};
     while (params != nullptr && Orvex_Parameter_Count(params) > 0) {
         call.params.push_back(Orvex_Parameter_GetInteger(params));
     }
@@ -56,7 +55,9 @@ std::vector<RelayCall> RelayLog::Calls() {
     return calls_;
 }
 
-Text T(std::string_view ascii) { return FromAscii(ascii); }
+Text T(std::string_view ascii) {
+    return FromAscii(ascii);
+}
 
 int32_t ORVEX_CALL CallbackLog::Record(OrvexMaster*, int32_t slave, int32_t jobId, int32_t type,
                                        void* memory, int32_t memorySize, intptr_t userData) {

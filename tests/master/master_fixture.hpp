@@ -14,8 +14,8 @@
 
 #include "Orvex.h"
 #include "core/text.hpp"
-#include "support/loopback.hpp"
 #include "net/socket.hpp"
+#include "support/loopback.hpp"
 
 namespace orvex::test {
 
@@ -33,7 +33,7 @@ struct CallbackCall {
 
 // Records callback calls; a test waits for a number of them with a bound.
 class CallbackLog {
-public:
+  public:
     static int32_t ORVEX_CALL Record(OrvexMaster* master, int32_t slave, int32_t jobId,
                                      int32_t type, void* memory, int32_t memorySize,
                                      intptr_t userData);
@@ -42,7 +42,7 @@ public:
     bool WaitFor(size_t count, int timeoutMs = 5000);
     std::vector<CallbackCall> Calls();
 
-private:
+  private:
     std::mutex lock_;  // guards calls_
     std::condition_variable changed_;
     std::vector<CallbackCall> calls_;
@@ -62,7 +62,7 @@ struct RelayCall {
 // Records the relay handler calls of every master made by the fixture. With waitForEnd the
 // handler, like a real one, watches its stream until it leaves state 1 (bounded).
 class RelayLog {
-public:
+  public:
     static int32_t ORVEX_CALL Handler(OrvexMaster* master, int32_t slave, int32_t streamId,
                                       const OrvexChar* jobName, OrvexParameterList* params,
                                       OrvexReceivedStream* stream);
@@ -73,14 +73,14 @@ public:
     std::atomic<bool> waitForEnd{false};
     std::atomic<int32_t> finalState{0};  // the state a waiting handler saw last
 
-private:
+  private:
     std::mutex lock_;  // guards calls_
     std::condition_variable changed_;
     std::vector<RelayCall> calls_;
 };
 
 class MasterWireTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override;
     void TearDown() override;
 
@@ -96,7 +96,7 @@ protected:
 
     OrvexMaster* master = nullptr;
 
-private:
+  private:
     std::vector<net::Handle> listeners_;
 };
 

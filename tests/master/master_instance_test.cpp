@@ -8,7 +8,9 @@
 namespace orvex::test {
 namespace {
 
-TEST(MasterInit, NeedsARelayHandler) { EXPECT_EQ(Orvex_Master_Init(nullptr), nullptr); }
+TEST(MasterInit, NeedsARelayHandler) {
+    EXPECT_EQ(Orvex_Master_Init(nullptr), nullptr);
+}
 
 TEST_F(MasterWireTest, ReceiveBlockSizeSetterValidatesAndKeepsTheLastError) {
     EXPECT_EQ(Orvex_Master_GetLastError(master), nullptr);
@@ -18,7 +20,7 @@ TEST_F(MasterWireTest, ReceiveBlockSizeSetterValidatesAndKeepsTheLastError) {
     EXPECT_EQ(Orvex_Master_SetReceiveBlockSize(master, -5), -1);
     EXPECT_EQ(LastError(), "invalid block size");
     EXPECT_EQ(Orvex_Master_SetReceiveBlockSize(master, 3000), 2000);  // was left unchanged
-    EXPECT_EQ(LastError(), "invalid block size");                    // success keeps it
+    EXPECT_EQ(LastError(), "invalid block size");                     // success keeps it
 }
 
 TEST_F(MasterWireTest, AddSlaveFailuresNameHostAndPort) {
@@ -30,9 +32,8 @@ TEST_F(MasterWireTest, AddSlaveFailuresNameHostAndPort) {
                                std::to_string(port));
     // A proxy is refused; the connection text that follows replaces the proxy text.
     EXPECT_EQ(Add("127.0.0.1", port, "proxy.example"), 0);
-    EXPECT_EQ(LastError(),
-              "Orvex_Master_AddSlave(): can not connect to '127.0.0.1' at port " +
-                  std::to_string(port));
+    EXPECT_EQ(LastError(), "Orvex_Master_AddSlave(): can not connect to '127.0.0.1' at port " +
+                               std::to_string(port));
     EXPECT_EQ(Orvex_Master_CountSlaves(master), 0);
 }
 
@@ -45,14 +46,17 @@ TEST_F(MasterWireTest, InvalidSlaveNumbersGiveEachFunctionsText) {
         int64_t failure;
     };
     const std::vector<Case> cases = {
-        {"Orvex_Master_RemoveSlave", [&](int32_t n) { return Orvex_Master_RemoveSlave(master, n); }, 0},
-        {"Orvex_Master_GetSlaveIP", [&](int32_t n) { return Orvex_Master_GetSlaveIP(master, n); }, 0},
+        {"Orvex_Master_RemoveSlave", [&](int32_t n) { return Orvex_Master_RemoveSlave(master, n); },
+         0},
+        {"Orvex_Master_GetSlaveIP", [&](int32_t n) { return Orvex_Master_GetSlaveIP(master, n); },
+         0},
         {"Orvex_Master_SetSlaveXtraData",
          [&](int32_t n) { return Orvex_Master_SetSlaveXtraData(master, n, 7); }, 0},
         {"Orvex_Master_GetSlaveXtraData",
          [&](int32_t n) { return Orvex_Master_GetSlaveXtraData(master, n); }, 0},
         {"Orvex_Master_DoJob", [&](int32_t n) { return Job("x", n); }, 0},
-        {"Orvex_Master_PingSlave", [&](int32_t n) { return Orvex_Master_PingSlave(master, n); }, -1},
+        {"Orvex_Master_PingSlave", [&](int32_t n) { return Orvex_Master_PingSlave(master, n); },
+         -1},
         {"Orvex_Master_CountSlaveJobs",
          [&](int32_t n) { return Orvex_Master_CountSlaveJobs(master, n); }, -1},
         {"Orvex_Master_CountSlaveWorkers",
@@ -92,9 +96,9 @@ TEST_F(MasterWireTest, SlaveNumbersAreNeverReusedAndRemovalClosesTheConnection) 
     EXPECT_EQ(Orvex_Master_RemoveSlave(master, 1), 1);
     EXPECT_EQ(Orvex_Master_RemoveSlave(master, 1), 1);  // twice: counted once
     EXPECT_EQ(Orvex_Master_CountSlaves(master), 1);
-    EXPECT_TRUE(ReadExactly(a.handle(), 1, 5000).empty());  // the fake slave sees the close
+    EXPECT_TRUE(ReadExactly(a.handle(), 1, 5000).empty());   // the fake slave sees the close
     EXPECT_EQ(Orvex_Master_GetSlaveXtraData(master, 1), 7);  // kept after removal
-    EXPECT_EQ(Orvex_Master_GetSlaveIP(master, 1), 0);         // no live connection
+    EXPECT_EQ(Orvex_Master_GetSlaveIP(master, 1), 0);        // no live connection
 
     RawPeer c = AddFakeSlave(&third);
     RawPeer d = AddFakeSlave(&fourth);

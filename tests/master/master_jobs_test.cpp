@@ -204,13 +204,13 @@ TEST_F(MasterWireTest, MasterMadeEvents) {
         int32_t type, slave, jobId;
     };
     const std::vector<Case> cases = {
-        {Words({2, 2, 99}), 8, 1, 99},              // unknown job id
-        {Result(1, 98, {1, 2, 3, 4}), 8, 1, 98},    // a result for it: data dropped
-        {Words({77, 1, 2}), 164, 1, 0},             // unknown command
-        {Words({255, 100, 0, 0}), 164, 1, 0},       // compressed body that does not inflate
-        {Words({2, 255, 0}), 255, 1, 0},            // the slave lost one of our messages
-        {Words({2, 162, 0}), 162, 1, 0},            // a slave event passes as it came
-        {Words({160, 0, 1, 0}), -1, 0, 0},          // a stream acknowledgement: no event
+        {Words({2, 2, 99}), 8, 1, 99},            // unknown job id
+        {Result(1, 98, {1, 2, 3, 4}), 8, 1, 98},  // a result for it: data dropped
+        {Words({77, 1, 2}), 164, 1, 0},           // unknown command
+        {Words({255, 100, 0, 0}), 164, 1, 0},     // compressed body that does not inflate
+        {Words({2, 255, 0}), 255, 1, 0},          // the slave lost one of our messages
+        {Words({2, 162, 0}), 162, 1, 0},          // a slave event passes as it came
+        {Words({160, 0, 1, 0}), -1, 0, 0},        // a stream acknowledgement: no event
     };
     for (const Case& c : cases) slave.SendBody(c.body);
     for (const Case& c : cases) {
@@ -229,9 +229,9 @@ TEST_F(MasterWireTest, BodiesShorterThanTheirFieldsAreIgnored) {
     RawPeer slave = AddFakeSlave();
     const int32_t id = Job("a", 1);
     const std::vector<std::vector<uint8_t>> malformed = {
-        Words({2}),           Words({2, 1}),       Words({2, 1, id}),  // result without size
-        Words({2, 1, id, 9}),  // size runs past the body
-        Words({3}),           Words({5}),          Words({160, 0, 1, 0}),  // ack: no event
+        Words({2}),           Words({2, 1}), Words({2, 1, id}),      // result without size
+        Words({2, 1, id, 9}),                                        // size runs past the body
+        Words({3}),           Words({5}),    Words({160, 0, 1, 0}),  // ack: no event
     };
     for (const auto& body : malformed) slave.SendBody(body);
     slave.SendBody(Words({2, 3, id}));

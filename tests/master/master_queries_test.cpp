@@ -45,15 +45,18 @@ TEST_F(MasterWireTest, CountQueriesAndTheCachedWorkerCount) {
         EXPECT_EQ(slave.ReceiveBody(), Words({expectedQuery[0], expectedQuery[1]}));
         slave.SendBody(reply);
     };
-    auto jobs = std::async(std::launch::async, [&] { return Orvex_Master_CountSlaveJobs(master, 1); });
+    auto jobs =
+        std::async(std::launch::async, [&] { return Orvex_Master_CountSlaveJobs(master, 1); });
     answer({3, 0}, Words({3, 3}));
     EXPECT_EQ(jobs.get(), 3);
 
     // The worker count is asked for until it is non-zero, then taken from the slot.
-    auto workers = std::async(std::launch::async, [&] { return Orvex_Master_CountSlaveWorkers(master, 1); });
+    auto workers =
+        std::async(std::launch::async, [&] { return Orvex_Master_CountSlaveWorkers(master, 1); });
     answer({4, 0}, Words({4, 0}));
     EXPECT_EQ(workers.get(), 0);
-    workers = std::async(std::launch::async, [&] { return Orvex_Master_CountSlaveWorkers(master, 1); });
+    workers =
+        std::async(std::launch::async, [&] { return Orvex_Master_CountSlaveWorkers(master, 1); });
     answer({4, 0}, Words({4, 4}));
     EXPECT_EQ(workers.get(), 4);
     EXPECT_EQ(Orvex_Master_CountSlaveWorkers(master, 1), 4);
@@ -101,7 +104,8 @@ TEST_F(MasterWireTest, QueriesWithoutAnAnswerFailInsteadOfBlocking) {
 TEST_F(MasterWireTest, SlavesReceiveFailureEndsTheWaitWithTheStoredReply) {
     RawPeer slave = AddFakeSlave();
     Orvex_Master_SetStreamOptions(master, 60000, 3);
-    auto jobs = std::async(std::launch::async, [&] { return Orvex_Master_CountSlaveJobs(master, 1); });
+    auto jobs =
+        std::async(std::launch::async, [&] { return Orvex_Master_CountSlaveJobs(master, 1); });
     slave.ReceiveBody();
     slave.SendBody(Words({3, 5}));
     EXPECT_EQ(jobs.get(), 5);

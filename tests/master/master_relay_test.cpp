@@ -41,13 +41,15 @@ Body Data(size_t size, uint8_t seed) {
 }
 
 // The receive batch writes these fields in another thread.
-int32_t State(OrvexReceivedStream* stream) { return std::atomic_ref<int32_t>(stream->state).load(); }
+int32_t State(OrvexReceivedStream* stream) {
+    return std::atomic_ref<int32_t>(stream->state).load();
+}
 int32_t Received(OrvexReceivedStream* stream) {
     return std::atomic_ref<int32_t>(stream->received).load();
 }
 
 class MasterRelayTest : public MasterWireTest {
-protected:
+  protected:
     // Starts a relayed stream and returns the handler's call once the request was accepted.
     RelayCall Start(RawPeer& slave, int32_t streamId, int32_t size,
                     const std::vector<int32_t>& params = {}) {
@@ -72,7 +74,8 @@ TEST_F(MasterRelayTest, ReceivesAStreamAndHandsItToTheRelayHandler) {
     EXPECT_EQ(stream->size, 3000);
     EXPECT_EQ(State(stream), 1);
     for (int32_t offset = 0; offset < 3000; offset += 1000) {
-        slave.SendBody(RelayBlock(4, offset, Body(data.begin() + offset, data.begin() + offset + 1000)));
+        slave.SendBody(
+            RelayBlock(4, offset, Body(data.begin() + offset, data.begin() + offset + 1000)));
         EXPECT_EQ(slave.ReceiveBody(), Words({160, 4, 1, 0}));
     }
     slave.SendBody(RelayEnd(4, Crc32(data.data(), data.size()), 0));

@@ -20,7 +20,7 @@ int32_t Word(const Body& body, size_t index) {
 // Reads the master's messages in a thread of its own and answers each with what `script`
 // returns (nothing, or one or more bodies). Finish() collects what was read.
 class ScriptedSlave {
-public:
+  public:
     using Script = std::function<std::vector<Body>(const Body& body)>;
     ScriptedSlave(RawPeer& peer, Script script)
         : thread_([this, &peer, script = std::move(script)] {
@@ -42,7 +42,7 @@ public:
         return seen_;
     }
 
-private:
+  private:
     std::atomic<bool> finished_{false};
     std::vector<Body> seen_;  // written by the thread until it is joined
     std::thread thread_;
@@ -63,8 +63,8 @@ ScriptedSlave::Script CorrectReceiver(Body& stored) {
                 return {Words({160, 0, ok ? 1 : 0, 0})};
             }
             case 163: {
-                const bool ok = Crc32(stored.data(), stored.size()) ==
-                                static_cast<uint32_t>(Word(body, 2));
+                const bool ok =
+                    Crc32(stored.data(), stored.size()) == static_cast<uint32_t>(Word(body, 2));
                 return {Words({160, 0, ok ? 1 : 0, 0})};
             }
             default:
@@ -82,19 +82,17 @@ int32_t ORVEX_CALL RecordProgress(OrvexMaster*, int32_t, int32_t, int32_t acknow
                                   intptr_t userData) {
     auto* progress = reinterpret_cast<Progress*>(userData);
     progress->acknowledged.push_back(acknowledged);
-    return static_cast<int32_t>(progress->acknowledged.size()) - 1 == progress->cancelAfter ? 0
-                                                                                           : 1;
+    return static_cast<int32_t>(progress->acknowledged.size()) - 1 == progress->cancelAfter ? 0 : 1;
 }
 
 class MasterStreamTest : public MasterWireTest {
-protected:
+  protected:
     int32_t Stream(const Body& data, int32_t blockSize, Progress* progress = nullptr,
                    int32_t target = 0) {
-        return Orvex_Master_DoJob(master, T("Take").c_str(), 1, nullptr, nullptr, 0,
-                                  const_cast<uint8_t*>(data.data()),
-                                  static_cast<int32_t>(data.size()), blockSize,
-                                  progress ? &RecordProgress : nullptr,
-                                  reinterpret_cast<intptr_t>(progress), target, 0);
+        return Orvex_Master_DoJob(
+            master, T("Take").c_str(), 1, nullptr, nullptr, 0, const_cast<uint8_t*>(data.data()),
+            static_cast<int32_t>(data.size()), blockSize, progress ? &RecordProgress : nullptr,
+            reinterpret_cast<intptr_t>(progress), target, 0);
     }
     static Body Pattern(size_t size) {
         Body data(size);
@@ -113,9 +111,9 @@ TEST_F(MasterStreamTest, MegabyteInKilobyteBlocksWithProgress) {
     const std::vector<Body> seen = slave.Finish();
     ASSERT_EQ(seen.size(), 1u + 1024u + 1u);
     EXPECT_EQ(Word(seen[0], 0), 161);
-    EXPECT_EQ(Word(seen[0], 1), 1);         // job id
-    EXPECT_EQ(Word(seen[0], 2), 0);         // the slave itself
-    EXPECT_EQ(Word(seen[0], 3), 1 << 20);   // stream size
+    EXPECT_EQ(Word(seen[0], 1), 1);        // job id
+    EXPECT_EQ(Word(seen[0], 2), 0);        // the slave itself
+    EXPECT_EQ(Word(seen[0], 3), 1 << 20);  // stream size
     for (int32_t i = 0; i < 1024; ++i) {
         const Body& block = seen[1 + static_cast<size_t>(i)];
         ASSERT_EQ(Word(block, 0), 162);
@@ -123,7 +121,8 @@ TEST_F(MasterStreamTest, MegabyteInKilobyteBlocksWithProgress) {
         EXPECT_EQ(Word(block, 2), i * 1024);
         EXPECT_EQ(block.size(), 16u + 1024u);
     }
-    EXPECT_EQ(seen.back(), Words({163, 0, static_cast<int32_t>(Crc32(data.data(), data.size())), 0}));
+    EXPECT_EQ(seen.back(),
+              Words({163, 0, static_cast<int32_t>(Crc32(data.data(), data.size())), 0}));
     EXPECT_EQ(stored, data);
     ASSERT_EQ(progress.acknowledged.size(), 1024u);
     for (size_t i = 0; i < 1024; ++i) EXPECT_EQ(progress.acknowledged[i], int32_t(i + 1) * 1024);
@@ -188,14 +187,22 @@ TEST_F(MasterStreamTest, RefusalsAndTimeouts) {
         size_t messages;  // what the slave reads
     };
     const std::vector<Case> cases = {
-        {"target missing", [](const Body&, int&) { return std::vector<Body>{Words({160, 0, 0, 0})}; },
+        {"target missing",
+         [](const Body&, int&) {
+             return std::vector<Body>{Words({160, 0, 0, 0})};
+         },
          "stream target not found", 1},
-        {"relay refused", [](const Body&, int&) { return std::vector<Body>{Words({160, 0, 0, 1})}; },
+        {"relay refused",
+         [](const Body&, int&) {
+             return std::vector<Body>{Words({160, 0, 0, 1})};
+         },
          "you are not allowed to send streams via this slave", 1},
-        {"silent", [](const Body&, int&) { return std::vector<Body>{}; }, "could not init stream", 1},
+        {"silent", [](const Body&, int&) { return std::vector<Body>{}; }, "could not init stream",
+         1},
         {"blocks unanswered",
          [](const Body& b, int&) {
-             return Word(b, 0) == 161 ? std::vector<Body>{Words({160, 0, 1, 0})} : std::vector<Body>{};
+             return Word(b, 0) == 161 ? std::vector<Body>{Words({160, 0, 1, 0})}
+                                      : std::vector<Body>{};
          },
          "error while sending data, timeout reached", 1 + 5 + 1},
         {"receiver cancels",
@@ -223,9 +230,9 @@ TEST_F(MasterStreamTest, RefusalsAndTimeouts) {
         ScriptedSlave slave(peer, [&](const Body& b) { return c.script(b, blocks); });
         Orvex_Master_SetStreamOptions(master, 30, 3);
         const Body data = Pattern(1000);
-        const int32_t result = Orvex_Master_DoJob(master, T("Take").c_str(), number, nullptr,
-                                                  nullptr, 0, const_cast<uint8_t*>(data.data()),
-                                                  1000, 0, nullptr, 0, 0, 0);
+        const int32_t result =
+            Orvex_Master_DoJob(master, T("Take").c_str(), number, nullptr, nullptr, 0,
+                               const_cast<uint8_t*>(data.data()), 1000, 0, nullptr, 0, 0, 0);
         EXPECT_EQ(result == 0, !c.error.empty());
         if (!c.error.empty()) {
             EXPECT_EQ(LastError(), "Orvex_Master_DoJob(): " + c.error);
