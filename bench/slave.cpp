@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -72,13 +73,40 @@ Bytes JobRequestPacket(int32_t jobId) {
     return Packet(orvex::protocol::BuildJobRequest(head, orvex::FromAscii("Trivial"), emptyParams));
 }
 
-// Reads one packet body (blocking).
-bool ReadBody(int fd, Bytes& body) {
-    uint8_t header[8];
-    if (!ReadAll(fd, header, 8) || static_cast<uint32_t>(ReadLe32(header)) != kMagic) return false;
-    body.resize(static_cast<size_t>(ReadLe32(header + 4)));
-    return ReadAll(fd, body.data(), body.size());
-}
+// Reads packets the way a master does: whatever has arrived, in one read, then packet by
+// packet from the buffer.
+class PacketReader {
+public:
+    explicit PacketReader(int fd) : fd_(fd), buffer_(1 << 16) {}
+
+    // The next body (valid until the next call); empty on failure.
+    std::span<const uint8_t> Next() {
+        for (;;) {
+            if (filled_ - pos_ >= 8) {
+                const uint8_t* header = buffer_.data() + pos_;
+                const auto length = static_cast<size_t>(ReadLe32(header + 4));
+                if (static_cast<uint32_t>(ReadLe32(header)) != kMagic) return {};
+                if (filled_ - pos_ >= 8 + length) {
+                    pos_ += 8 + length;
+                    return {header + 8, length};
+                }
+                if (8 + length > buffer_.size()) buffer_.resize(8 + length);
+            }
+            std::memmove(buffer_.data(), buffer_.data() + pos_, filled_ - pos_);
+            filled_ -= pos_;
+            pos_ = 0;
+            const ssize_t r = read(fd_, buffer_.data() + filled_, buffer_.size() - filled_);
+            if (r <= 0) return {};
+            filled_ += static_cast<size_t>(r);
+        }
+    }
+
+private:
+    int fd_;
+    std::vector<uint8_t> buffer_;
+    size_t filled_ = 0;
+    size_t pos_ = 0;
+};
 
 OrvexReturnValue* ORVEX_CALL Trivial(OrvexSlave*, int32_t, int32_t jobId, OrvexParameterList*,
                                      OrvexReceivedStream*) {
@@ -146,13 +174,14 @@ Percentiles JobLatency(int rounds) {
     SetBlocking(fd);
     std::vector<double> samples;
     samples.reserve(static_cast<size_t>(rounds));
-    Bytes body;
+    PacketReader reader(fd);
     for (int i = 0; i < rounds + 1000; ++i) {
         const Bytes request = JobRequestPacket(i + 1);
         const auto start = Clock::now();
         WriteAll(fd, request.data(), request.size());
         for (;;) {  // queued, started, then the result
-            if (!ReadBody(fd, body)) return {-1, -1};
+            const std::span<const uint8_t> body = reader.Next();
+            if (body.size() < 8) return {-1, -1};
             if (ReadLe32(body.data() + 4) == orvex::protocol::kStatusResult) break;
         }
         if (i >= 1000) samples.push_back(Micros(Clock::now() - start));

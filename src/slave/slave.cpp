@@ -124,7 +124,13 @@ void Slave::ServerLoop() {
     while (!serverStop_.load()) {
         pollEvents_.clear();
         poller_.Wait(resend_.IsEmpty() ? -1 : kResendPollMs, pollEvents_);
-        for (const net::PollEvent& event : pollEvents_) HandleEvent(event);
+        for (const net::PollEvent& event : pollEvents_) {
+            // Memory exhaustion while handling one connection must not end the server thread.
+            try {
+                HandleEvent(event);
+            } catch (...) {
+            }
+        }
         ForgetKicked();
         resend_.Drain();
     }
@@ -167,12 +173,18 @@ void Slave::OnData(net::Handle handle) {
         // act, so it has ended or is about to.
         if (entry->receiveThread.joinable()) entry->receiveThread.join();
         entry->receiveThread = std::thread([this, link, m] {
-            RunBatch(link, m);
+            try {
+                RunBatch(link, m);
+            } catch (...) {
+            }
             poller_.Rearm(link->Connection());
         });
         return;
     }
-    RunBatch(link, m);
+    try {
+        RunBatch(link, m);
+    } catch (...) {
+    }
     poller_.Rearm(handle);
 }
 

@@ -3,6 +3,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <thread>
 
 #include "slave/slave_fixture.hpp"
@@ -241,6 +242,34 @@ TEST_F(SlaveJobs, DeInitSaysGoodbyeAndDropsQueuedJobs) {
     EXPECT_EQ(Next(peer), Words({160}));
     EXPECT_TRUE(ReadExactly(peer.handle(), 1, 5000).empty());
     EXPECT_EQ(Probe().calls, 1);
+}
+
+// With receive threads on, batches of different masters run at once (one thread per master
+// at a time); every master still gets its answers in order.
+TEST_F(SlaveJobs, ReceiveThreadsServeSeveralMastersAtOnce) {
+    RegisterJobs();
+    Orvex_Slave_ThreadReceive(slave, 0x101);  // the low byte counts
+    std::vector<RawPeer> peers;
+    for (int i = 0; i < 3; ++i) peers.push_back(Connect());
+    std::vector<std::thread> masters;
+    std::atomic<int> correct{0};
+    for (RawPeer& peer : peers) {
+        masters.emplace_back([&peer, &correct] {
+            for (int32_t id = 1; id <= 40; ++id) {
+                if (!peer.SendBody(JobRequestBody(id, "Sum", IntParams({id, 1})))) return;
+                const bool ok = peer.ReceiveBody() == Words({2, 3, id}) &&
+                                peer.ReceiveBody() == Words({2, 2, id}) &&
+                                peer.ReceiveBody() == IntResult(id, id + 1);
+                if (ok) ++correct;
+            }
+        });
+    }
+    for (std::thread& master : masters) master.join();
+    EXPECT_EQ(correct.load(), 120);
+    peers[0].Close();  // down to two masters: still in receive threads
+    ASSERT_TRUE(recorder.WaitFor(1, EventRecorder::kAnyMaster));
+    Sync(peers[1]);
+    Sync(peers[2]);
 }
 
 TEST_F(SlaveJobs, CompressionBothWays) {
