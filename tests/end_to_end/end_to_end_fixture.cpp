@@ -25,8 +25,8 @@ int32_t ORVEX_CALL DeliveryLog::Record(OrvexMaster*, int32_t slave, int32_t jobI
     {
         std::scoped_lock guard(log->lock_);
         log->calls_.push_back(std::move(call));
+        log->changed_.notify_all();
     }
-    log->changed_.notify_all();
     return 0;
 }
 
@@ -47,8 +47,8 @@ int32_t ORVEX_CALL SlaveEventLog::Record(OrvexSlave*, int32_t master, const Orve
     {
         std::scoped_lock guard(log->lock_);
         log->events_.emplace_back(type, master);
+        log->changed_.notify_all();
     }
-    log->changed_.notify_all();
     return 0;
 }
 
@@ -82,8 +82,8 @@ int32_t ORVEX_CALL RelayRecords::Handler(OrvexMaster* master, int32_t slave, int
     {
         std::scoped_lock guard(records.lock_);
         records.records_.push_back(std::move(record));
+        records.changed_.notify_all();
     }
-    records.changed_.notify_all();
     return 0;
 }
 

@@ -18,8 +18,8 @@ int32_t ORVEX_CALL RelayLog::Handler(OrvexMaster* master, int32_t slave, int32_t
     {
         std::scoped_lock guard(log.lock_);
         log.calls_.push_back(call);
+        log.changed_.notify_all();
     }
-    log.changed_.notify_all();
     if (log.waitForEnd.load()) {
         // The stream has no notification of its own: a handler watches its state.
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
@@ -71,8 +71,8 @@ int32_t ORVEX_CALL CallbackLog::Record(OrvexMaster*, int32_t slave, int32_t jobI
     {
         std::scoped_lock guard(log->lock_);
         log->calls_.push_back(std::move(call));
+        log->changed_.notify_all();
     }
-    log->changed_.notify_all();
     return 0;
 }
 

@@ -133,7 +133,9 @@ int32_t ORVEX_CALL CountInCallback(OrvexMaster* master, int32_t slave, int32_t, 
 
 TEST_F(MasterWireTest, ACallbackMayQueryItsSlave) {
     RawPeer slave = AddFakeSlave();
-    QueryFromCallback state;
+    static QueryFromCallback state;  // outlives the callback thread's last touch
+    state.count = -2;
+    state.done = false;
     const int32_t id = Job("a", 1, nullptr, &CountInCallback, reinterpret_cast<intptr_t>(&state));
     slave.ReceiveBody();  // the job request
     slave.SendBody(Words({2, 3, id}));
