@@ -7,9 +7,11 @@
 namespace orvex {
 namespace {
 
-// Longest block of the network thread's wait for network events. Everything that needs the
-// thread sooner (a new slave, a removed one, DeInit) wakes it.
-constexpr int kPollWaitMs = 1;
+// Longest block of the network thread's wait for network events. It only bounds the wait:
+// everything that needs the thread wakes it (data on a slave's connection, a new slave, a
+// removed one, the end of a receive thread's batch, DeInit). A 1 ms bound would cost an idle
+// master about 1000 wake-ups a second (measured: 2% of a core against 0.03%).
+constexpr int kPollWaitMs = 100;
 
 }  // namespace
 
