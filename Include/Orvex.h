@@ -454,6 +454,17 @@ ORVEX_API int32_t ORVEX_CALL Orvex_Slave_EnableStreamTransmission(OrvexSlave* sl
                                                                   int32_t master,
                                                                   int32_t enable);
 
+/* Statistics log: opens (creating it when missing) the SQLite database in file and records
+ * the categories given by the bits of categories (1 events, 2 jobs and errors, 4 masters)
+ * there, on a thread of the slave's own; the run gets the file's next session number. The
+ * calling thread opens the file and creates missing tables (it may wait for another
+ * connection's lock). categories 0 only pauses the recording (the database stays open).
+ * Returns a non-zero value identifying the database (not an SQLite handle), or 0 when none
+ * was opened. The database is written until Orvex_Slave_DeInit, which closes it. */
+ORVEX_API intptr_t ORVEX_CALL Orvex_Slave_EnableStatistics(OrvexSlave* slave,
+                                                          const OrvexChar* file,
+                                                          int32_t categories);
+
 /* ---- Memory cache -------------------------------------------------------------------- */
 /* Named memory blocks in the process with a byte limit, lifetimes, hit counts and eviction
  * (entries used longest ago go first, then those used least, then the oldest). Names are
