@@ -36,7 +36,9 @@ using Bytes = std::vector<uint8_t>;
 
 constexpr uint32_t kMagic = orvex::protocol::kPacketMagic;
 
-void SetBlocking(int fd) { fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK); }
+void SetBlocking(int fd) {
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+}
 
 bool WriteAll(int fd, const uint8_t* data, size_t size) {
     while (size > 0) {
@@ -76,7 +78,7 @@ Bytes JobRequestPacket(int32_t jobId) {
 // Reads packets the way a master does: whatever has arrived, in one read, then packet by
 // packet from the buffer.
 class PacketReader {
-public:
+  public:
     explicit PacketReader(int fd) : fd_(fd), buffer_(1 << 16) {}
 
     // The next body (valid until the next call); empty on failure.
@@ -101,7 +103,7 @@ public:
         }
     }
 
-private:
+  private:
     int fd_;
     std::vector<uint8_t> buffer_;
     size_t filled_ = 0;
@@ -218,7 +220,8 @@ double Throughput(int totalJobs, int inFlight) {
                 credits -= take;
             }
             batch.clear();
-            for (int i = 0; i < take; ++i) batch.insert(batch.end(), request.begin(), request.end());
+            for (int i = 0; i < take; ++i)
+                batch.insert(batch.end(), request.begin(), request.end());
             if (!WriteAll(fd, batch.data(), batch.size())) return;
             sent += take;
         }
@@ -300,14 +303,15 @@ int main(int argc, char** argv) {
     Percentiles raw{0, 0};
     if (runs("raw") || runs("a")) {
         raw = RawPingPong(rounds);
-        std::printf("raw TCP ping-pong (16 bytes, %d rounds): p50 %.1f us, p99 %.1f us\n",
-                    rounds, raw.p50, raw.p99);
+        std::printf("raw TCP ping-pong (16 bytes, %d rounds): p50 %.1f us, p99 %.1f us\n", rounds,
+                    raw.p50, raw.p99);
     }
     if (runs("a")) {
         const Percentiles job = JobLatency(rounds);
-        std::printf("(a) job request -> result, trivial job (%d rounds): p50 %.1f us, p99 %.1f us; "
-                    "p50 = %.2f x raw p50 (target <= 2)\n",
-                    rounds, job.p50, job.p99, job.p50 / raw.p50);
+        std::printf(
+            "(a) job request -> result, trivial job (%d rounds): p50 %.1f us, p99 %.1f us; "
+            "p50 = %.2f x raw p50 (target <= 2)\n",
+            rounds, job.p50, job.p99, job.p50 / raw.p50);
     }
     if (runs("b")) {
         const double perSecond = Throughput(jobs, 1000);
@@ -316,9 +320,10 @@ int main(int argc, char** argv) {
     }
     if (runs("c")) {
         const double idle = IdleCpuPercent(idleSeconds);
-        std::printf("(c) idle slave, 32 workers, 10 idle masters, %d s: CPU %.2f %% of one core "
-                    "(target < 1)\n",
-                    idleSeconds, idle);
+        std::printf(
+            "(c) idle slave, 32 workers, 10 idle masters, %d s: CPU %.2f %% of one core "
+            "(target < 1)\n",
+            idleSeconds, idle);
     }
     return 0;
 }

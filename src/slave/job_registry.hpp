@@ -38,7 +38,7 @@ struct JobEntry {
 };
 
 class JobRegistry {
-public:
+  public:
     explicit JobRegistry(int32_t capacityRequest = 100);
 
     // Registers `function` under `name` (duplicates are kept; lookups find the first) and
@@ -60,7 +60,7 @@ public:
     static int32_t NextSize(int32_t request);
     static uint32_t Hash(TextView lowerKey);
 
-private:
+  private:
     struct Slot {
         Text key;  // lower-cased name
         bool used = false;

@@ -24,7 +24,7 @@ struct JobRequest {
     int32_t master = 0;
     JobEntry job;
     int32_t jobId = 0;
-    Text name;  // as the master sent it
+    Text name;                                  // as the master sent it
     OrvexJobAccessCheck accessCheck = nullptr;  // the master's check at acceptance
     StreamRecord* stream = nullptr;             // stream jobs only
     ParameterListPtr parameters;                // null when the request carried none

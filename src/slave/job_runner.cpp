@@ -60,8 +60,8 @@ void Slave::SendResult(JobRequest& request, OrvexReturnValue* result) {
     if (size == 0) {
         request.link->Send(head);
     } else if (size <= BlockSize(result->value)) {
-        request.link->Send(head, {static_cast<const uint8_t*>(result->value),
-                                  static_cast<size_t>(size)});
+        request.link->Send(head,
+                           {static_cast<const uint8_t*>(result->value), static_cast<size_t>(size)});
     } else {
         std::vector<uint8_t> padded(static_cast<size_t>(size));
         CopyValueBytes(padded.data(), result->value, size);

@@ -138,9 +138,8 @@ void MasterLink::WriteLoop(bool mayBlock) {
             WriteFailed(abort_.load());
             return;
         }
-        net::WaitWritable(connection_,
-                          static_cast<int>(std::min<int64_t>(
-                              kWaitTickMs, protocol::kWriteStallLimitMs - stalled)));
+        net::WaitWritable(connection_, static_cast<int>(std::min<int64_t>(
+                                           kWaitTickMs, protocol::kWriteStallLimitMs - stalled)));
     }
 }
 

@@ -46,7 +46,7 @@ class ResendQueue;
 
 // Compression settings shared by all links of a slave; changed at any time.
 class SendSettings {
-public:
+  public:
     void SetCompression(int32_t threshold, int32_t level) {
         packed_.store(static_cast<uint64_t>(static_cast<uint32_t>(threshold)) << 32 |
                       static_cast<uint32_t>(level));
@@ -56,12 +56,12 @@ public:
         return {static_cast<int32_t>(packed >> 32), static_cast<int32_t>(packed & 0xFFFFFFFFu)};
     }
 
-private:
+  private:
     std::atomic<uint64_t> packed_{0};  // threshold in the high half, level in the low half
 };
 
 class MasterLink : public std::enable_shared_from_this<MasterLink> {
-public:
+  public:
     MasterLink(net::Handle connection, const SendSettings& settings, ResendQueue& resend);
     ~MasterLink();
     MasterLink(const MasterLink&) = delete;
@@ -89,7 +89,7 @@ public:
     // Makes a waiting write give up within one wait tick.
     void Abort() { abort_.store(true); }
 
-private:
+  private:
     struct Record {
         size_t begin;  // offset of the packet header in its buffer
         size_t size;   // header + body

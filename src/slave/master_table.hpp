@@ -62,13 +62,13 @@ struct MasterEntry {
         return std::move(link);
     }
 
-private:
+  private:
     mutable std::mutex linkLock;  // guards link
     std::shared_ptr<MasterLink> link;
 };
 
 class MasterTable {
-public:
+  public:
     MasterTable() = default;
     MasterTable(const MasterTable&) = delete;
     MasterTable& operator=(const MasterTable&) = delete;
@@ -85,7 +85,7 @@ public:
     MasterEntry* Prepare();
     void Publish() { slots_.fetch_add(1, std::memory_order_release); }
 
-private:
+  private:
     static constexpr int kChunkCount = 31;
     std::array<std::unique_ptr<MasterEntry[]>, kChunkCount> chunks_;  // chunk k: 2^k entries
     std::atomic<int32_t> slots_{0};

@@ -19,7 +19,7 @@ namespace orvex {
 class MasterLink;
 
 class ResendQueue {
-public:
+  public:
     // `wake` is called after every Add, so that the thread that drains the queue does not
     // have to poll for it while the queue is empty.
     explicit ResendQueue(std::function<void()> wake) : wake_(std::move(wake)) {}
@@ -30,7 +30,7 @@ public:
     void Drain();
     void Clear();
 
-private:
+  private:
     struct Entry {
         std::weak_ptr<MasterLink> link;
         std::vector<uint8_t> body;

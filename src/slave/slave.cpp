@@ -313,8 +313,7 @@ void Slave::KickMaster(int32_t master) {
 
 // ---- Jobs -----------------------------------------------------------------------------------
 
-void Slave::AddJob(TextView name, TextView description, OrvexJobFunction function,
-                   bool useCdecl) {
+void Slave::AddJob(TextView name, TextView description, OrvexJobFunction function, bool useCdecl) {
     const int32_t number = registry_.Add(name, description, function, useCdecl);
     if (number != 0) Statistics().RecordJobRegistered(number, name, description);
 }

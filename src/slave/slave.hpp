@@ -3,9 +3,9 @@
 // and notices back.
 //
 // Threads. The server thread waits on the poller (until something happens, or at most 1 ms
-// while messages wait in the resend queue), accepts connections, registers and closes masters and runs receive
-// batches, in itself or, with receive threads on and at least two masters connected, in one
-// thread per master at a time (joined before the next one starts and at DeInit). The
+// while messages wait in the resend queue), accepts connections, registers and closes masters and
+// runs receive batches, in itself or, with receive threads on and at least two masters connected,
+// in one thread per master at a time (joined before the next one starts and at DeInit). The
 // callback thread delivers events (SlaveEvents). Job workers run jobs (jobPool_). Every link
 // has a send worker for writes that have to wait (MasterLink). Application threads call the
 // exports.
@@ -53,7 +53,7 @@ namespace orvex {
 struct JobRequest;
 
 class Slave {
-public:
+  public:
     // A slave listening on `port` (0: a free port, see Port) with max(workers, 1) job
     // workers; null when the port cannot be listened on.
     static std::unique_ptr<Slave> Create(int32_t port, int32_t workers);
@@ -94,8 +94,7 @@ public:
     // Queues the removal notice and closes the master after what was queued for it.
     void KickMaster(int32_t master);
     // Queues a body for a master; dropped when it is unknown or not connected.
-    void SendTo(int32_t master, std::span<const uint8_t> head,
-                std::span<const uint8_t> tail = {});
+    void SendTo(int32_t master, std::span<const uint8_t> head, std::span<const uint8_t> tail = {});
 
     // Jobs.
     void AddJob(TextView name, TextView description, OrvexJobFunction function, bool useCdecl);
@@ -117,7 +116,7 @@ public:
     int32_t StartTime() const { return startTime_; }
     int32_t JobsStarted() const { return jobPool_->Started(); }
 
-private:
+  private:
     class Batch;
     friend class Batch;
 
@@ -185,9 +184,9 @@ private:
     // Server thread state.
     std::atomic<bool> serverStop_{false};
     std::unordered_map<net::Handle, std::shared_ptr<MasterLink>> watched_;  // server thread
-    std::vector<net::PollEvent> pollEvents_;                               // server thread
-    std::mutex forgetLock_;  // guards forget_
-    std::vector<std::pair<net::Handle, const MasterLink*>> forget_;  // kicked connections
+    std::vector<net::PollEvent> pollEvents_;                                // server thread
+    std::mutex forgetLock_;                                                 // guards forget_
+    std::vector<std::pair<net::Handle, const MasterLink*>> forget_;         // kicked connections
 
     // Last: started after everything above exists, stopped first.
     std::unique_ptr<TaskPool> jobPool_;

@@ -22,7 +22,9 @@ T Guarded(T failure, Body body) noexcept {
     }
 }
 
-Slave& Of(OrvexSlave* handle) { return *Slave::FromHandle(handle); }
+Slave& Of(OrvexSlave* handle) {
+    return *Slave::FromHandle(handle);
+}
 
 // The entry of master numbers 1 to masterSlots; null (and the error text) otherwise.
 MasterEntry* EntryOrError(Slave& slave, int32_t master, std::string_view function) {
@@ -76,8 +78,7 @@ ORVEX_API int32_t ORVEX_CALL Orvex_Slave_SetCallback(OrvexSlave* slave,
     return 0;
 }
 
-ORVEX_API int32_t ORVEX_CALL Orvex_Slave_SetCompressionOptions(OrvexSlave* slave,
-                                                               int32_t threshold,
+ORVEX_API int32_t ORVEX_CALL Orvex_Slave_SetCompressionOptions(OrvexSlave* slave, int32_t threshold,
                                                                int32_t level) {
     Of(slave).SetCompression(threshold, level);
     return 0;
@@ -141,8 +142,7 @@ ORVEX_API int32_t ORVEX_CALL Orvex_Slave_SetMasterXtraData(OrvexSlave* slave, in
 
 ORVEX_API int32_t ORVEX_CALL Orvex_Slave_GetMasterXtraData(OrvexSlave* slave, int32_t master) {
     return Guarded<int32_t>(0, [&] {
-        const MasterEntry* entry =
-            EntryOrError(Of(slave), master, "Orvex_Slave_GetMasterXtraData");
+        const MasterEntry* entry = EntryOrError(Of(slave), master, "Orvex_Slave_GetMasterXtraData");
         return entry != nullptr ? entry->xtraData.load() : 0;
     });
 }
@@ -185,8 +185,7 @@ ORVEX_API int32_t ORVEX_CALL Orvex_Slave_SetMasterJobLimit(OrvexSlave* slave, in
     });
 }
 
-ORVEX_API int32_t ORVEX_CALL Orvex_Slave_SetMasterJobAccessCheck(OrvexSlave* slave,
-                                                                 int32_t master,
+ORVEX_API int32_t ORVEX_CALL Orvex_Slave_SetMasterJobAccessCheck(OrvexSlave* slave, int32_t master,
                                                                  OrvexJobAccessCheck check) {
     return Guarded<int32_t>(-1, [&] {
         return SetForMasters(Of(slave), master, "Orvex_Slave_SetMasterJobAccessCheck",
@@ -253,8 +252,7 @@ ORVEX_API int32_t ORVEX_CALL Orvex_Slave_FreeStream(OrvexSlave* slave,
     });
 }
 
-ORVEX_API int32_t ORVEX_CALL Orvex_Slave_EnableStreamTransmission(OrvexSlave* slave,
-                                                                  int32_t master,
+ORVEX_API int32_t ORVEX_CALL Orvex_Slave_EnableStreamTransmission(OrvexSlave* slave, int32_t master,
                                                                   int32_t enable) {
     return Guarded<int32_t>(-1, [&] {
         const bool allowed = (enable & 0xFF) != 0;

@@ -20,7 +20,7 @@ namespace orvex {
 using protocol::ReadLe32;
 
 class Slave::Batch final : public protocol::BatchOwner {
-public:
+  public:
     Batch(Slave& slave, std::shared_ptr<MasterLink> link, MasterEntry& entry, int32_t master)
         : slave(slave), link(std::move(link)), entry(entry), master(master) {}
 
@@ -190,18 +190,18 @@ void Slave::HandleStreamBlock(Batch& batch, std::span<uint8_t> body) {
     if (StreamRecord* record = streams_.Pin(batch.entry)) {
         OrvexReceivedStream& stream = record->stream;
         // A block must lie within the stream; one that does not is not written.
-        const bool inside = block->offset >= 0 &&
-                            static_cast<int64_t>(block->offset) +
-                                    static_cast<int64_t>(block->data.size()) <=
-                                stream.size;
+        const bool inside =
+            block->offset >= 0 &&
+            static_cast<int64_t>(block->offset) + static_cast<int64_t>(block->data.size()) <=
+                stream.size;
         const bool ok = crcMatches && inside;
         if (ok && !block->data.empty()) {
             std::memcpy(static_cast<uint8_t*>(stream.data) + block->offset, block->data.data(),
                         block->data.size());
             const int64_t received = static_cast<int64_t>(LoadStreamField(stream.received)) +
                                      static_cast<int64_t>(block->data.size());
-            StoreStreamField(stream.received, static_cast<int32_t>(std::min<int64_t>(
-                                                  received, INT32_MAX)));
+            StoreStreamField(stream.received,
+                             static_cast<int32_t>(std::min<int64_t>(received, INT32_MAX)));
         }
         const bool cancel = LoadStreamField(stream.cancelRequest) != 0;
         if (cancel) StoreStreamField(stream.state, kStreamCanceled);

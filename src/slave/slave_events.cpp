@@ -4,9 +4,13 @@ namespace orvex {
 
 SlaveEvents::SlaveEvents(OrvexSlave* handle) : handle_(handle) {}
 
-SlaveEvents::~SlaveEvents() { Stop(); }
+SlaveEvents::~SlaveEvents() {
+    Stop();
+}
 
-void SlaveEvents::Start() { callbackThread_ = std::thread([this] { CallbackLoop(); }); }
+void SlaveEvents::Start() {
+    callbackThread_ = std::thread([this] { CallbackLoop(); });
+}
 
 void SlaveEvents::Stop() {
     if (!callbackThread_.joinable()) return;

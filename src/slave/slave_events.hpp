@@ -22,7 +22,7 @@
 namespace orvex {
 
 class SlaveEvents {
-public:
+  public:
     explicit SlaveEvents(OrvexSlave* handle);
     ~SlaveEvents();
     SlaveEvents(const SlaveEvents&) = delete;
@@ -53,7 +53,7 @@ public:
     int32_t CurrentMaster() const { return currentMaster_; }
     const Char* CurrentText() const { return currentText_ ? currentText_->c_str() : nullptr; }
 
-private:
+  private:
     struct Event {
         int32_t type;
         int32_t master;

@@ -23,7 +23,7 @@ struct SlaveRunSummary {
 };
 
 class SlaveStatisticsHook {
-public:
+  public:
     virtual ~SlaveStatisticsHook() = default;
 
     // Every event the slave produces, whether or not it is delivered to the application.

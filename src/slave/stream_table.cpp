@@ -15,7 +15,9 @@ int32_t LoadStreamField(const int32_t& field) {
     return std::atomic_ref<int32_t>(const_cast<int32_t&>(field)).load(std::memory_order_acquire);
 }
 
-StreamTable::~StreamTable() { Clear(); }
+StreamTable::~StreamTable() {
+    Clear();
+}
 
 StreamRecord* StreamTable::Start(MasterEntry& master, int32_t size) {
     std::unique_ptr<StreamRecord> record;

@@ -47,7 +47,7 @@ struct StreamRecord {
 };
 
 class StreamTable {
-public:
+  public:
     StreamTable() = default;
     ~StreamTable();
     StreamTable(const StreamTable&) = delete;
@@ -73,7 +73,7 @@ public:
     // Releases every stream (DeInit).
     void Clear();
 
-private:
+  private:
     void ReleaseLocked(StreamRecord* record);
 
     mutable std::mutex lock_;  // guards the list, every record's bookkeeping, currentStream

@@ -18,7 +18,7 @@ OrvexReturnValue* ORVEX_CALL JobB(OrvexSlave*, int32_t, int32_t, OrvexParameterL
 }
 
 TEST(JobRegistry, NextSize) {
-    const std::pair<int32_t, int32_t> cases[] = {{100, 101}, {202, 207}, {25, 27}, {1, 7},
+    const std::pair<int32_t, int32_t> cases[] = {{100, 101}, {202, 207}, {25, 27},  {1, 7},
                                                  {308, 309}, {410, 411}, {512, 517}};
     for (const auto& [request, size] : cases) EXPECT_EQ(JobRegistry::NextSize(request), size);
 }

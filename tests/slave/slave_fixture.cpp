@@ -10,7 +10,9 @@ namespace {
 
 constexpr int kWaitMs = 5000;
 
-std::string Ascii(const OrvexChar* text) { return Narrow(ViewOf(text)); }
+std::string Ascii(const OrvexChar* text) {
+    return Narrow(ViewOf(text));
+}
 
 }  // namespace
 
@@ -49,7 +51,9 @@ Body IntParams(std::initializer_list<int32_t> values) {
     return block;
 }
 
-Body IntResult(int32_t jobId, int32_t value) { return Words({2, 1, jobId, 4, value}); }
+Body IntResult(int32_t jobId, int32_t value) {
+    return Words({2, 1, jobId, 4, value});
+}
 
 // ---- EventRecorder --------------------------------------------------------------------------
 
@@ -153,7 +157,8 @@ OrvexReturnValue* ORVEX_CALL BlockingJob(OrvexSlave*, int32_t, int32_t, OrvexPar
     ++probe.calls;
     ++probe.running;
     probe.changed.notify_all();
-    probe.changed.wait_for(guard, std::chrono::milliseconds(kWaitMs), [&] { return probe.gateOpen; });
+    probe.changed.wait_for(guard, std::chrono::milliseconds(kWaitMs),
+                           [&] { return probe.gateOpen; });
     --probe.running;
     return Orvex_Return_Integer(7);
 }
@@ -179,7 +184,8 @@ OrvexReturnValue* ORVEX_CALL StreamJob(OrvexSlave* slave, int32_t, int32_t, Orve
     // The test opens the gate once the transfer has ended.
     ++probe.running;
     probe.changed.notify_all();
-    probe.changed.wait_for(guard, std::chrono::milliseconds(kWaitMs), [&] { return probe.gateOpen; });
+    probe.changed.wait_for(guard, std::chrono::milliseconds(kWaitMs),
+                           [&] { return probe.gateOpen; });
     --probe.running;
     probe.streamState = LoadStreamField(stream->state);
     probe.streamReceived = LoadStreamField(stream->received);
@@ -228,10 +234,8 @@ void SlaveTest::TearDown() {
 void SlaveTest::RegisterJobs() {
     Orvex_Slave_AddJob(slave, FromAscii("Sum").c_str(), FromAscii("adds").c_str(), SumJob, 0);
     Orvex_Slave_AddJob(slave, FromAscii("Null").c_str(), FromAscii("").c_str(), NullJob, 0);
-    Orvex_Slave_AddJob(slave, FromAscii("Blocking").c_str(), FromAscii("").c_str(), BlockingJob,
-                       0);
-    Orvex_Slave_AddJob(slave, FromAscii("Messages").c_str(), FromAscii("").c_str(), MessageJob,
-                       0);
+    Orvex_Slave_AddJob(slave, FromAscii("Blocking").c_str(), FromAscii("").c_str(), BlockingJob, 0);
+    Orvex_Slave_AddJob(slave, FromAscii("Messages").c_str(), FromAscii("").c_str(), MessageJob, 0);
     Orvex_Slave_AddJob(slave, FromAscii("Stream").c_str(), FromAscii("").c_str(), StreamJob, 0);
     Orvex_Slave_AddJob(slave, FromAscii("Big").c_str(), FromAscii("").c_str(), BigJob, 0);
 }

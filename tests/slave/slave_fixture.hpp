@@ -38,7 +38,7 @@ Body TextBytes(const std::string& ascii);
 
 // Slave events delivered to a callback, for tests that wait on them.
 class EventRecorder {
-public:
+  public:
     struct Event {
         int32_t type;
         int32_t master;
@@ -51,7 +51,7 @@ public:
     bool WaitFor(int32_t type, int32_t master, size_t count = 1, int timeoutMs = 5000);
     std::vector<Event> Events();
 
-private:
+  private:
     size_t CountLocked(int32_t type, int32_t master) const;
     std::mutex lock_;
     std::condition_variable changed_;
@@ -96,7 +96,7 @@ OrvexReturnValue* ORVEX_CALL BigJob(OrvexSlave*, int32_t, int32_t, OrvexParamete
 int32_t ORVEX_CALL RecordingAccessCheck(OrvexSlave*, int32_t, const OrvexChar*);
 
 class SlaveTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override;
     void TearDown() override;
 

@@ -16,7 +16,9 @@ Body Concat(std::initializer_list<Body> parts) {
     return out;
 }
 
-Body Raw(std::initializer_list<int32_t> words) { return Words(words); }
+Body Raw(std::initializer_list<int32_t> words) {
+    return Words(words);
+}
 
 // A job request head with the given name field size, followed by `rest`.
 Body RequestWithNameField(int32_t nameFieldSize, Body rest) {
@@ -29,7 +31,9 @@ Body Name(const std::string& ascii) {
     return bytes;
 }
 
-int32_t NameSize(const std::string& ascii) { return static_cast<int32_t>(Name(ascii).size()); }
+int32_t NameSize(const std::string& ascii) {
+    return static_cast<int32_t>(Name(ascii).size());
+}
 
 Body CompressedBody(const Body& plainPacket, int32_t claimedSize) {
     uLongf size = compressBound(static_cast<uLong>(plainPacket.size()));
@@ -41,7 +45,7 @@ Body CompressedBody(const Body& plainPacket, int32_t claimedSize) {
 
 struct Case {
     const char* what;
-    Body raw;               // bytes sent as they are
+    Body raw;                   // bytes sent as they are
     std::vector<Body> replies;  // what the slave must answer, in order (then nothing)
 };
 
@@ -59,7 +63,8 @@ TEST_F(SlaveTest, HostileInputIsRefusedAndTheSlaveServesOn) {
         {"job request of 4 bytes", Frame(Raw({2})), {}},
         {"job request of 12 bytes", Frame(Raw({2, 9, 0})), {Raw({2, 159, 9})}},
         {"name field past the body",
-         Frame(RequestWithNameField(100, Name("Sum"))), {Raw({2, 159, 9})}},
+         Frame(RequestWithNameField(100, Name("Sum"))),
+         {Raw({2, 159, 9})}},
         {"name field of 0 bytes", Frame(RequestWithNameField(0, Words({0}))), {Raw({2, 159, 9})}},
         {"negative name field", Frame(RequestWithNameField(-4, Name("Sum"))), {Raw({2, 159, 9})}},
         {"parameter count past the body",
@@ -72,17 +77,18 @@ TEST_F(SlaveTest, HostileInputIsRefusedAndTheSlaveServesOn) {
          Frame(RequestWithNameField(NameSize("Sum"), Concat({Name("Sum"), Words({1, -4, 1})}))),
          {Raw({2, 159, 9})}},
         {"no parameter block",
-         Frame(RequestWithNameField(NameSize("Sum"), Name("Sum"))), {Raw({2, 159, 9})}},
+         Frame(RequestWithNameField(NameSize("Sum"), Name("Sum"))),
+         {Raw({2, 159, 9})}},
         {"negative stream size", Frame(StreamJobBody(9, "Stream", 0, -1)), {Raw({160, 0, 0, 0})}},
-        {"absurd stream size", Frame(StreamJobBody(9, "Stream", 0, 0x7FFFFFFF)),
+        {"absurd stream size",
+         Frame(StreamJobBody(9, "Stream", 0, 0x7FFFFFFF)),
          {Raw({160, 0, 0, 0})}},
         {"short ping", Frame(Raw({5})), {}},
         {"short stream block", Frame(Raw({162, 0, 0})), {}},
         {"short stream end", Frame(Raw({163, 0})), {}},
         {"short acknowledgement", Frame(Raw({160, 1})), {}},
         {"damaged compressed body", Frame(Concat({Raw({255, 40}), Body(30, 0xAB)})), {}},
-        {"compressed body with an absurd size", Frame(CompressedBody(goodRequest, 0x7FFFFFF0)),
-         {}},
+        {"compressed body with an absurd size", Frame(CompressedBody(goodRequest, 0x7FFFFFF0)), {}},
         {"compressed body of 8 bytes claiming a packet", Frame(Raw({255, 20})), {}},
     };
     for (const Case& c : cases) {

@@ -47,7 +47,8 @@ TEST_F(SlaveJobs, QueriesAreAnsweredWithTheirEvents) {
     Orvex_Slave_AddJob(slave, FromAscii("A").c_str(), FromAscii("x").c_str(), SumJob, 0);
     Orvex_Slave_AddJob(slave, FromAscii("B").c_str(), FromAscii("y").c_str(), NullJob, 1);
     expected = Words({1, 0});
-    const Body lines = TextBytes("Name: \"A\" Description: \"x\"\n\rName: \"B\" Description: \"y\"\n\r");
+    const Body lines =
+        TextBytes("Name: \"A\" Description: \"x\"\n\rName: \"B\" Description: \"y\"\n\r");
     expected.insert(expected.end(), lines.begin(), lines.end());
     ASSERT_TRUE(peer.SendBody(Words({1, 0})));
     EXPECT_EQ(Next(peer), expected);
@@ -78,9 +79,9 @@ TEST_F(SlaveJobs, JobRequestGetsQueuedStartedAndResult) {
     };
     const Case cases[] = {
         {"Sum", IntParams({40, 2}), IntResult(11, 42)},
-        {"sUM", IntParams({1}), IntResult(11, 1)},        // names match without case
-        {"Sum", Words({0}), IntResult(11, -1)},           // empty block: null list
-        {"Null", Words({0}), Words({2, 1, 11, 0})},       // null result: size 0
+        {"sUM", IntParams({1}), IntResult(11, 1)},       // names match without case
+        {"Sum", Words({0}), IntResult(11, -1)},          // empty block: null list
+        {"Null", Words({0}), Words({2, 1, 11, 0})},      // null result: size 0
         {"Messages", Words({0}), Words({2, 4, 11, 3})},  // messages come before the result
     };
     for (const Case& c : cases) {

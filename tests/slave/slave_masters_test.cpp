@@ -36,7 +36,7 @@ Polled Current(OrvexSlave* slave) {
 }
 
 class SlavePolling : public SlaveTest {
-protected:
+  protected:
     SlavePolling() { useCallback = false; }
 };
 

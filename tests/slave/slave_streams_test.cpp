@@ -26,7 +26,7 @@ Body Block(int32_t target, int32_t offset, std::span<const uint8_t> data) {
 }
 
 class SlaveStreams : public SlaveTest {
-protected:
+  protected:
     // Starts a stream job of `size` bytes and reads its acknowledgement and notices; the job
     // then waits for the gate.
     RawPeer StartStreamJob(int32_t jobId, int32_t size) {
