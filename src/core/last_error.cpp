@@ -2,11 +2,13 @@
 
 namespace orvex {
 
-void LastError::Set(std::string_view function, std::string_view reason) {
+Text LastError::Set(std::string_view function, std::string_view reason) {
     std::string message;
     message.reserve(function.size() + reason.size() + 4);
     message.append(function).append("(): ").append(reason);
-    SetText(FromAscii(message));
+    Text text = FromAscii(message);
+    SetText(text);
+    return text;
 }
 
 void LastError::SetText(TextView text) {

@@ -18,8 +18,9 @@ public:
     LastError(const LastError&) = delete;
     LastError& operator=(const LastError&) = delete;
 
-    // Stores "<function>(): <reason>".
-    void Set(std::string_view function, std::string_view reason);
+    // Stores "<function>(): <reason>" and returns a copy of it (the stored text itself may be
+    // replaced by another thread's failure at any moment).
+    Text Set(std::string_view function, std::string_view reason);
     // Stores the text as given.
     void SetText(TextView text);
     // The stored text (instance-owned) or null.

@@ -96,13 +96,14 @@ void Slave::StopServerThread() {
 }
 
 void Slave::SetError(std::string_view function, std::string_view reason) {
-    lastError_.Set(function, reason);
-    Statistics().RecordError(ViewOf(lastError_.Get()));
+    const Text text = lastError_.Set(function, reason);
+    Statistics().RecordError(text);
 }
 
 void Slave::SetErrorText(std::string_view text) {
-    lastError_.SetText(FromAscii(text));
-    Statistics().RecordError(ViewOf(lastError_.Get()));
+    const Text copy = FromAscii(text);
+    lastError_.SetText(copy);
+    Statistics().RecordError(copy);
 }
 
 bool Slave::InstallStatistics(std::unique_ptr<SlaveStatisticsHook> hook) {
