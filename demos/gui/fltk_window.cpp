@@ -33,7 +33,7 @@
 namespace orvex::demo::gui {
 namespace {
 
-constexpr int kFontSize = 11;
+constexpr int kFontSize = 10;
 
 // Holds FLTK's lock for one scope.
 class FltkLock {
@@ -384,6 +384,7 @@ bool HaveRealWindows() {
 }
 
 std::unique_ptr<Window> OpenRealWindow(std::string_view title, int width, int height) {
+    CloseSignalFd();  // from now on SIGINT and SIGTERM close the window
     {
         FltkLock lock;  // the first Fl::lock also switches FLTK's thread support on
         if (!fl_display) {

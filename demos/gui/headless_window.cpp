@@ -43,6 +43,7 @@ class HeadlessWindow final : public Window {
     HeadlessWindow(std::string_view title, int width, int height, std::FILE* out, bool readScript)
         : title_(title), width_(width), height_(height), out_(out), readScript_(readScript) {
         if (pipe2(wakeFds_, O_NONBLOCK | O_CLOEXEC) != 0) throw std::runtime_error("pipe2");
+        CloseSignalFd();  // from now on SIGINT and SIGTERM close the window
     }
     ~HeadlessWindow() override {
         close(wakeFds_[0]);

@@ -1,5 +1,6 @@
 #include "master_demo/master_demo.hpp"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -128,25 +129,19 @@ void MasterDemo::Check() {
     window_->SetText(md5Local_, Md5Hex(text));
     window_->SetText(crcServer_, "");
     window_->SetText(md5Server_, "");
+    presses_.push_back(std::make_unique<Press>(this, int(presses_.size()) + 1));
+    Press& press = *presses_.back();
+    currentPress_ = &press;
     int failures = 0;
-    {
-        // Held over the dispatches: a callback for a job that just left waits until the
-        // job is registered as one of this press.
-        std::scoped_lock lock(jobsLock_);
-        pending_[kCrc].clear();
-        pending_[kMd5].clear();
-        ended_ = {};
-        ++pressNumber_;
-        for (int i = 0; i < repeats_; ++i) {
-            failures += !Dispatch(kCrc, text);
-            failures += !Dispatch(kMd5, text);
-        }
+    for (int i = 0; i < repeats_; ++i) {
+        failures += !Dispatch(press, kCrc, text);
+        failures += !Dispatch(press, kMd5, text);
     }
     for (int i = 0; i < failures; ++i) window_->MessageBox("Fehler", "Fehler beim senden");
 }
 
-// Caller holds jobsLock_. DoJob takes the parameter list over, also when it fails.
-bool MasterDemo::Dispatch(Kind kind, const std::string& text) {
+// DoJob takes the parameter list over, also when it fails.
+bool MasterDemo::Dispatch(Press& press, Kind kind, const std::string& text) {
     const OrvexApi& api = TheApi();
     OrvexParameterList* params = api.Orvex_Parameter_New();
     int32_t id = 0;
@@ -154,46 +149,46 @@ bool MasterDemo::Dispatch(Kind kind, const std::string& text) {
         api.Orvex_Parameter_AddString(params, text.c_str());
         OrvexMasterCallback callback = nullptr;
         if (!options_.polling) callback = kind == kCrc ? OnCrcEvent : OnMd5Event;
-        const intptr_t userData = options_.polling ? 0 : reinterpret_cast<intptr_t>(this);
+        const intptr_t userData = options_.polling ? 0 : reinterpret_cast<intptr_t>(&press);
         id = api.Orvex_Master_DoJob(master_, kJobNames[kind], slave_, params, callback, userData,
                                     nullptr, 0, 0, nullptr, 0, 0, 1);
     }
     if (id == 0) {
-        ++ended_[kind];  // no event will come for it
+        ++press.ended[kind];  // no event will come for it
         return false;
     }
     (kind == kCrc ? crcJobId_ : md5JobId_) = id;
-    pending_[kind].insert(id);
+    if (options_.polling) openJobs_.emplace_back(id, kind);
     return true;
 }
 
-// True when jobId is a job of the latest press that has not ended yet; it ends now.
-bool MasterDemo::Finish(Kind kind, int32_t jobId) {
-    std::scoped_lock lock(jobsLock_);
-    if (pending_[kind].erase(jobId) == 0) return false;
-    ++ended_[kind];
-    return true;
+// The job that an event of jobId belongs to: the oldest open job with that id. The library
+// gives an id again once the job holding it has finished, so the CRC and the MD5 job of one
+// press can share an id; the older one's events are all queued before the newer one's.
+std::deque<std::pair<int32_t, MasterDemo::Kind>>::iterator MasterDemo::FindOpenJob(int32_t jobId) {
+    return std::find_if(openJobs_.begin(), openJobs_.end(),
+                        [&](const auto& job) { return job.first == jobId; });
 }
 
-int32_t ORVEX_CALL MasterDemo::OnCrcEvent(OrvexMaster*, int32_t, int32_t jobId, int32_t type,
+int32_t ORVEX_CALL MasterDemo::OnCrcEvent(OrvexMaster*, int32_t, int32_t, int32_t type,
                                           void* memory, int32_t size, intptr_t userData) {
-    reinterpret_cast<MasterDemo*>(userData)->HandleJobEvent(kCrc, jobId, type, memory, size);
+    auto* press = reinterpret_cast<Press*>(userData);
+    press->demo->HandleJobEvent(*press, kCrc, type, memory, size);
     return 0;
 }
 
-int32_t ORVEX_CALL MasterDemo::OnMd5Event(OrvexMaster*, int32_t, int32_t jobId, int32_t type,
+int32_t ORVEX_CALL MasterDemo::OnMd5Event(OrvexMaster*, int32_t, int32_t, int32_t type,
                                           void* memory, int32_t size, intptr_t userData) {
-    reinterpret_cast<MasterDemo*>(userData)->HandleJobEvent(kMd5, jobId, type, memory, size);
+    auto* press = reinterpret_cast<Press*>(userData);
+    press->demo->HandleJobEvent(*press, kMd5, type, memory, size);
     return 0;
 }
 
 // Callback variant, on the master's callback thread. A result without memory (a job that
 // returned nothing) shows an empty value.
-void MasterDemo::HandleJobEvent(Kind kind, int32_t jobId, int32_t type, void* memory,
-                                int32_t size) {
+void MasterDemo::HandleJobEvent(Press& press, Kind kind, int32_t type, void* memory, int32_t size) {
     const std::string prefix = kPrefixes[kind];
-    bool current = false;
-    if (EndsJob(type)) current = Finish(kind, jobId);
+    const bool current = &press == currentPress_.load();
     switch (type) {
         case 1:
             Log(kind == kCrc ? "CRC Finished" : "MD5 Finished ");
@@ -221,6 +216,7 @@ void MasterDemo::HandleJobEvent(Kind kind, int32_t jobId, int32_t type, void* me
         default:
             break;
     }
+    if (EndsJob(type)) ++press.ended[kind];
     TheApi().Orvex_FreeMemory(memory);  // every memory handed to a callback is the demo's
 }
 
@@ -298,8 +294,11 @@ void MasterDemo::DrainEvents() {
     while (!slaveQuit_ && api.Orvex_Master_Event(master_) != 0) {
         const int32_t type = api.Orvex_Master_Event_Type(master_);
         const int32_t jobId = api.Orvex_Master_Event_JobId(master_);
-        if (type < 160 && jobId != 0 && (jobId == crcJobId_ || jobId == md5JobId_)) {
-            HandlePolledJobEvent(jobId == crcJobId_ ? kCrc : kMd5, jobId, type);
+        const auto open = type < 160 ? FindOpenJob(jobId) : openJobs_.end();
+        if (open != openJobs_.end()) {
+            const Kind kind = open->second;
+            if (EndsJob(type)) openJobs_.erase(open);
+            HandlePolledJobEvent(kind, type);
         } else if (type == 160) {
             window_->MessageBox("Slave Quit", "Slave Quit");
             slaveQuit_ = true;  // the loop ends; DeInit still runs
@@ -317,9 +316,9 @@ void MasterDemo::DrainEvents() {
     }
 }
 
-void MasterDemo::HandlePolledJobEvent(Kind kind, int32_t jobId, int32_t type) {
+void MasterDemo::HandlePolledJobEvent(Kind kind, int32_t type) {
     const OrvexApi& api = TheApi();
-    if (EndsJob(type)) Finish(kind, jobId);
+    if (EndsJob(type)) ++currentPress_.load()->ended[kind];
     const std::string prefix = kPrefixes[kind];
     switch (type) {
         case 1:
@@ -380,12 +379,9 @@ void MasterDemo::DriveScript() {
             }
             break;
         case Script::Checking: {
-            bool ended;
-            {
-                std::scoped_lock lock(jobsLock_);
-                ended = pressNumber_ == checksStarted_ && ended_[kCrc] >= repeats_ &&
-                        ended_[kMd5] >= repeats_;
-            }
+            const Press* press = currentPress_.load();
+            const bool ended = press != nullptr && press->number == checksStarted_ &&
+                               press->ended[kCrc] >= repeats_ && press->ended[kMd5] >= repeats_;
             const bool late = now > scriptDeadline_;
             if (!ended && !late) break;
             const bool agreed = ended && window_->Enabled(check_) &&

@@ -14,12 +14,13 @@
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <set>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "Orvex.h"
 #include "gui/window.hpp"
@@ -53,6 +54,15 @@ class MasterDemo {
     enum Kind { kCrc = 0, kMd5 = 1 };
     enum class Script { NextCheck, Checking, WaitLogo, Done };
 
+    // One press of the check button: the callback variant's jobs carry it as their user data,
+    // so that answers to jobs of an earlier press are logged but not shown (a press with a new
+    // text never shows an old text's values; job ids are reused, so they cannot tell).
+    struct Press {
+        MasterDemo* demo;
+        int number;
+        std::array<std::atomic<int>, 2> ended{};  // jobs of each kind that ended (or never left)
+    };
+
     // Library callbacks; user data is the demo.
     static int32_t ORVEX_CALL OnCrcEvent(OrvexMaster*, int32_t slave, int32_t jobId, int32_t type,
                                          void* memory, int32_t size, intptr_t userData);
@@ -65,16 +75,16 @@ class MasterDemo {
                                             intptr_t userData);
 
     void Check();
-    bool Dispatch(Kind kind, const std::string& text);
-    void HandleJobEvent(Kind kind, int32_t jobId, int32_t type, void* memory, int32_t size);
+    bool Dispatch(Press& press, Kind kind, const std::string& text);
+    void HandleJobEvent(Press& press, Kind kind, int32_t type, void* memory, int32_t size);
     void HandleLogoEvent(int32_t type, void* memory, int32_t size);
     void HandleMasterEvent(int32_t type);
     void DrainEvents();
-    void HandlePolledJobEvent(Kind kind, int32_t jobId, int32_t type);
+    void HandlePolledJobEvent(Kind kind, int32_t type);
+    std::deque<std::pair<int32_t, Kind>>::iterator FindOpenJob(int32_t jobId);
     void ShowCrc(std::optional<int32_t> crc);
     void ShowMd5(const std::string& md5);
     void ResultArrived(Kind kind);
-    bool Finish(Kind kind, int32_t jobId);
     void Log(std::string_view message);
     void DriveScript();
     void Shutdown();
@@ -87,22 +97,20 @@ class MasterDemo {
     gui::ControlId edit_ = -1, check_ = -1, crcLocal_ = -1, crcServer_ = -1, md5Local_ = -1,
                    md5Server_ = -1, log_ = -1, image_ = -1;
 
-    // The job ids of the last dispatch of each job (the polling variant matches its events
-    // against them); main thread only.
+    // The job ids of the last dispatch of each job; main thread only.
     int32_t crcJobId_ = 0, md5JobId_ = 0;
+    // Polling variant: the dispatched jobs whose final event has not been taken yet, oldest
+    // first; main thread only.
+    std::deque<std::pair<int32_t, Kind>> openJobs_;
     std::atomic<bool> crcDone_{false}, md5Done_{false};
     std::atomic<int32_t> quitFlag_{0};  // set by the event callback: leave the loop
     bool slaveQuit_ = false;            // polling variant: the slave said goodbye; main thread
     std::atomic<bool> logoAnswered_{false};
     std::mutex logLock_;  // held while a log line is added
 
-    // The jobs of the latest press that have not ended yet, and how many of its jobs ended
-    // (result or refusal). Answers to jobs of earlier presses are logged but not shown, so
-    // that a press with a new text never shows an old text's values.
-    std::mutex jobsLock_;  // guards pending_, ended_ and pressNumber_
-    std::array<std::set<int32_t>, 2> pending_;
-    std::array<int, 2> ended_{};
-    int pressNumber_ = 0;
+    // Every press so far; a press lives until the demo ends, after the library's last callback.
+    std::deque<std::unique_ptr<Press>> presses_;  // main thread only
+    std::atomic<Press*> currentPress_{nullptr};
 
     // Headless script state; main thread only.
     Script script_ = Script::NextCheck;

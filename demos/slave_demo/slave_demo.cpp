@@ -40,9 +40,10 @@ bool SlaveDemo::Start() {
     const OrvexApi& api = TheApi();
     slave_ = api.Orvex_Slave_Init(port_, kSlaveDemoWorkers);
     if (slave_ == nullptr) return false;
-    // The window exists before the callback is set: the first event may come at once.
+    // The window exists before the callback is set: the first event may come at once. The
+    // jobs are registered before the window shows, so that a shown window means a slave that
+    // serves them.
     api.Orvex_Slave_SetCallback(slave_, OnEvent, reinterpret_cast<intptr_t>(this));
-    window_->Show();
     api.Orvex_Slave_AddJob(slave_, "CRC_Text", "CRC Berechnung (1 String Parameter)", CrcTextJob,
                            0);
     api.Orvex_Slave_AddJob(slave_, "MD5_Text", "MD5 Berechnung (1 String Parameter)", Md5TextJob,
@@ -50,6 +51,7 @@ bool SlaveDemo::Start() {
     api.Orvex_Slave_AddJob(slave_, "GetLogo", "Orvex Logo holen", GetLogoJob, 0);
     // Bodies of 32768 bytes or more leave compressed at zlib level 9.
     api.Orvex_Slave_SetCompressionOptions(slave_, 32768, 9);
+    window_->Show();
     return true;
 }
 

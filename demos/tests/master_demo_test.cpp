@@ -4,6 +4,7 @@
 #include <zlib.h>
 
 #include <chrono>
+#include <thread>
 
 #include "demo_fixture.hpp"
 
@@ -115,9 +116,12 @@ TEST_P(MasterDemoTest, SlaveQuitEndsTheDemo) {
     FakeSlave slave([](WireConnection& connection, const std::atomic<bool>& stopping) {
         connection.Send(Words({2, 161, 0}));
         connection.Send(Words({2, 162, 0}));
-        // Answer the logo, then say goodbye at the first check job.
+        // Answer the logo; at the first check job say goodbye once and go, as a slave that
+        // shuts down does.
+        bool said = false;
         ServeJobs(connection, stopping, [&](const ParsedJob& job) {
-            if (job.name == "GetLogo") return GoodReplies(job);
+            if (job.name == "GetLogo" || said) return GoodReplies(job);
+            said = true;
             return std::vector<Bytes>{Words({160})};
         });
     });
@@ -157,8 +161,10 @@ TEST(MasterDemoCallbackTest, RefusedLogoSaysJobVerweigert) {
 
 TEST(MasterDemoCallbackTest, KickEndsTheDemo) {
     FakeSlave slave([](WireConnection& connection, const std::atomic<bool>& stopping) {
+        bool kicked = false;
         ServeJobs(connection, stopping, [&](const ParsedJob& job) {
-            if (job.name == "GetLogo") return GoodReplies(job);
+            if (job.name == "GetLogo" || kicked) return GoodReplies(job);
+            kicked = true;
             return std::vector<Bytes>{Words({2, 163, 0})};
         });
     });
@@ -174,23 +180,39 @@ TEST(MasterDemoCallbackTest, RefusesRelayedStreams) {
     constexpr int32_t kStreamId = 7;
     std::atomic<bool> canceled{false};
     FakeSlave slave([&](WireConnection& connection, const std::atomic<bool>& stopping) {
-        connection.Send(JobRequest(kStreamId, "Relay", StringParameters({}), 161, 0, 4096));
-        const Bytes data(64, 0xAB);
+        constexpr int32_t kSize = 1 << 20;
+        connection.Send(JobRequest(kStreamId, "Relay", StringParameters({}), 161, 0, kSize));
+        const Bytes data(1024, 0xAB);
         const int32_t crc = int32_t(uint32_t(crc32(0, data.data(), uInt(data.size()))));
         int32_t offset = 0;
+        std::vector<ParsedJob> held;
+        bool gaveUp = false;
         while (!stopping && !connection.Closed()) {
+            // The jobs are answered once the stream is refused, so the demo is still running.
+            if (canceled || gaveUp) {
+                for (const ParsedJob& job : held) {
+                    for (const Bytes& reply : GoodReplies(job)) connection.Send(reply);
+                }
+                held.clear();
+            }
             const auto body = connection.Receive(milliseconds(20));
             if (!body) continue;
             if (WordAt(*body, 0) == 160 && WordAt(*body, 1) == kStreamId) {
                 if (WordAt(*body, 3) == 1) canceled = true;
-                if (canceled || offset + 64 > 4096) continue;
-                // The handler runs in a thread of its own: send blocks until it has canceled.
+                if (canceled) continue;
+                if (offset + 1024 > kSize) {  // all sent, never canceled: let the demo finish
+                    gaveUp = true;
+                    continue;
+                }
+                // The handler runs in a thread of its own: the blocks come slowly enough for
+                // it to start long before the last one.
+                std::this_thread::sleep_for(milliseconds(1));
                 Bytes block = Words({162, kStreamId, offset, crc});
                 block.insert(block.end(), data.begin(), data.end());
                 connection.Send(block);
-                offset += 64;
+                offset += 1024;
             } else if (const auto job = ParseJob(*body)) {
-                for (const Bytes& reply : GoodReplies(*job)) connection.Send(reply);
+                held.push_back(*job);
             }
         }
     });

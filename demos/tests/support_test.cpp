@@ -2,10 +2,12 @@
 // the embedded logo.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <vector>
 
 #include "common/checksums.hpp"
 #include "common/command_line.hpp"
+#include "common/display_text.hpp"
 #include "common/jpeg_image.hpp"
 #include "common/log_line.hpp"
 #include "logo/logo.hpp"
@@ -19,6 +21,32 @@ TEST(Checksums, CrcIsZlibsValueShownSigned) {
     EXPECT_EQ(Crc32Of(std::string_view("123456789")), int32_t(0xCBF43926u));
     EXPECT_EQ(CrcText(Crc32Of(std::string_view("123456789"))), "-873187034");
     EXPECT_EQ(CrcText(Crc32Of(std::string_view("a"))), "-390611389");  // 0xE8B7BE43
+}
+
+// Texts from a peer: never read past their block, never break or forge a log line.
+TEST(DisplayText, PeerTextsAreBoundedAndPrintable) {
+    const char unterminated[4] = {'a', 'b', 'c', 'd'};
+    EXPECT_EQ(TextInBlock(unterminated, 4), "abcd");
+    EXPECT_EQ(TextInBlock(unterminated, 2), "ab");
+    EXPECT_EQ(TextInBlock("x\0y", 3), "x");
+    EXPECT_EQ(TextInBlock(nullptr, 5), "");
+    EXPECT_EQ(TextInBlock(unterminated, -1), "");
+    EXPECT_EQ(Printable("a\nb\r\x7f\tc"), "a?b???c");
+    EXPECT_EQ(Printable("Prüfen"), "Prüfen");  // UTF-8 bytes stay
+}
+
+// Addresses as the library gives them: the octets in memory order.
+TEST(DisplayText, AddressesInMemoryOrder) {
+    const unsigned char local[4] = {127, 0, 0, 1};
+    const unsigned char other[4] = {192, 168, 10, 254};
+    int32_t localValue, otherValue;
+    std::memcpy(&localValue, local, 4);
+    std::memcpy(&otherValue, other, 4);
+    EXPECT_EQ(DottedAddress(localValue), "127.0.0.1");
+    EXPECT_EQ(DottedAddress(otherValue), "192.168.10.254");
+    EXPECT_TRUE(IsLocalHostAddress(localValue));
+    EXPECT_FALSE(IsLocalHostAddress(otherValue));
+    EXPECT_FALSE(IsLocalHostAddress(0x0100007F == localValue ? 0x7F000001 : 0x0100007F));
 }
 
 TEST(LogLine, TwoDigitTimeThenMessage) {

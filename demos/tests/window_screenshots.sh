@@ -15,6 +15,9 @@ if DISPLAY= "$bin/slave_demo" --library "$library" --port 1 2>&1 | grep -q "no r
     exit 77
 fi
 
+# Under LeakSanitizer, fontconfig's cache (kept until exit) is not ours to report.
+export LSAN_OPTIONS="suppressions=$(dirname "$0")/lsan_fontconfig.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
+
 work=$(mktemp -d)
 pids=()
 cleanup() {
