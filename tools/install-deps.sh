@@ -7,7 +7,11 @@ base=(g++ cmake ninja-build make pkg-config zlib1g-dev libsqlite3-dev libjpeg-de
       libgtest-dev libbenchmark-dev)
 demo=(libfltk1.3-dev)
 gui=(xvfb fonts-dejavu-core)
-fuzz=(clang libclang-rt-dev)
+# libFuzzer and the sanitizer runtimes: libclang-rt-dev where the distribution has it (Debian
+# 12), else the versioned package.
+clang_rt=libclang-rt-dev
+if ! apt-cache show "$clang_rt" >/dev/null 2>&1; then clang_rt=libclang-rt-14-dev; fi
+fuzz=(clang "$clang_rt")
 
 want=("${base[@]}")
 for group in "$@"; do
