@@ -3,14 +3,18 @@
 #   make test   install what is missing, build both builds, run the whole test suite
 #               (plain, then under ASan+UBSan, then under TSan)
 # More: make build, make bench, make asan, make tsan, make fuzz, make clean
+#   make fuzz   builds the libFuzzer programs with clang into $(BUILD)/fuzz and runs each
+#               for FUZZ_SECONDS (default 60), one after the other
 
 BUILD      ?= build
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 WERROR     := $(if $(ORVEX_WERROR),-DORVEX_WERROR=ON,)
 CTEST_ARGS ?= --output-on-failure
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS := decode_parameters stored_blob cache_file master_dispatch slave_dispatch
 
-.PHONY: all build deps test test-plain asan tsan bench demo demo-gui fuzz clean
+.PHONY: all build deps test test-plain asan tsan bench demo demo-gui fuzz fuzz-deps clean
 
 all: build
 
@@ -57,8 +61,17 @@ demo-gui: build
 	@tools/install-deps.sh gui
 	@tools/run-demo.sh $(BUILD) --gui
 
-fuzz:
-	@echo "Fuzz targets come with a later step."
+fuzz-deps:
+	@tools/install-deps.sh fuzz
+
+$(BUILD)/fuzz/build.ninja:
+	cmake -S . -B $(BUILD)/fuzz -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+	    -DORVEX_FUZZ=ON -DORVEX_BUILD_TESTS=OFF -DORVEX_BUILD_BENCH=OFF -DORVEX_BUILD_DEMOS=OFF \
+	    $(CMAKE_ARGS)
+
+fuzz: fuzz-deps $(BUILD)/fuzz/build.ninja
+	cmake --build $(BUILD)/fuzz -j $(JOBS) --target $(addprefix fuzz_,$(FUZZ_TARGETS))
+	@tools/run-fuzz.sh $(BUILD)/fuzz $(FUZZ_SECONDS) $(FUZZ_TARGETS)
 
 clean:
 	rm -rf $(BUILD)
