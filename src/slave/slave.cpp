@@ -274,6 +274,17 @@ std::shared_ptr<MasterLink> Slave::CloseMaster(int32_t master, bool drainFirst) 
         connectTime = entry.connectTime.load();
         connectedMasters_.fetch_sub(1);
     }
+    // The rest of a stream still arriving from this master will never come: the job that
+    // holds it sees it failed, and a stream that no job holds is released now rather than at
+    // DeInit.
+    MasterEntry& entry = masters_.At(master);
+    if (StreamRecord* record = streams_.Pin(entry)) {
+        if (LoadStreamField(record->stream.state) == kStreamReceiving) {
+            StoreStreamField(record->stream.state, kStreamFailed);
+        }
+        streams_.EndCurrent(entry, record);
+        streams_.Unpin(record);
+    }
     Event(1, master);
     if (link) link->Close(drainFirst);
     Statistics().RecordMasterClosed(master, connectTime);
