@@ -37,6 +37,8 @@ void Master::NetworkLoop() {
                 // removes it, but nothing will answer a query any more.
                 slot->peerClosed = true;
                 WakeQuery(*slot);
+                // A stream transfer that waits for this slave's acknowledgement stops waiting.
+                if (streamSending_.load()) slot->ackSignal.Signal();
             }
         }
     }

@@ -30,11 +30,14 @@ void RetryPause() {
 }  // namespace
 
 bool Master::WaitForAck(SlaveSlot& slot) {
-    if (stopping_.load()) return false;
-    if (slot.ackSignal.TryWait()) return true;
-    // Nothing can answer a slot without a connection; do not wait for the time-out.
+    // Nothing answers a slot without a connection, or one whose slave closed the connection
+    // (the transfer cannot go on, whatever came before the close); do not wait for the
+    // time-out. The network thread raises ackSignal when it sees the close.
+    const auto gone = [&] { return stopping_.load() || slot.peerClosed.load(); };
+    if (gone()) return false;
+    if (slot.ackSignal.TryWait()) return !gone();
     if (!slot.connected.load()) return false;
-    return slot.ackSignal.WaitFor(std::max(streamTimeout_.load(), 0));
+    return slot.ackSignal.WaitFor(std::max(streamTimeout_.load(), 0)) && !gone();
 }
 
 void Master::SendStreamEnd(SlaveSlot& slot, int32_t target, uint32_t crc, int32_t cancel) {
