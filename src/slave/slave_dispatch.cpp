@@ -189,15 +189,18 @@ void Slave::HandleStreamBlock(Batch& batch, std::span<uint8_t> body) {
     const bool crcMatches = Crc32(block->data.data(), block->data.size()) == block->crc;
     if (StreamRecord* record = streams_.Pin(batch.entry)) {
         OrvexReceivedStream& stream = record->stream;
-        // A block must lie within the stream; one that does not is not written.
+        // A block must lie within the stream's buffer (measured by the size it was allocated
+        // with, not by the field the application can write); one that does not is not written.
         const bool inside =
             block->offset >= 0 &&
             static_cast<int64_t>(block->offset) + static_cast<int64_t>(block->data.size()) <=
-                stream.size;
+                record->bufferSize;
         const bool ok = crcMatches && inside;
         if (ok && !block->data.empty()) {
-            std::memcpy(static_cast<uint8_t*>(stream.data) + block->offset, block->data.data(),
+            std::memcpy(static_cast<uint8_t*>(record->buffer) + block->offset, block->data.data(),
                         block->data.size());
+            NoteStoredBlock(*record, block->offset, static_cast<int32_t>(block->data.size()),
+                            block->crc);
             const int64_t received = static_cast<int64_t>(LoadStreamField(stream.received)) +
                                      static_cast<int64_t>(block->data.size());
             StoreStreamField(stream.received,
@@ -235,7 +238,7 @@ void Slave::HandleStreamEnd(Batch& batch, std::span<uint8_t> body) {
         int32_t ok = 0;
         if (end->crc == 0) {
             StoreStreamField(stream.state, end->cancel != 0 ? kStreamCanceled : kStreamFailed);
-        } else if (Crc32(stream.data, static_cast<size_t>(stream.size)) == end->crc) {
+        } else if (WholeStreamCrc(*record) == end->crc) {
             StoreStreamField(stream.state, kStreamComplete);
             ok = 1;
         } else {

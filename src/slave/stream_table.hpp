@@ -22,6 +22,7 @@
 #include <unordered_map>
 
 #include "Orvex.h"
+#include "slave/task_pool.hpp"
 
 namespace orvex {
 
@@ -44,6 +45,16 @@ struct StreamRecord {
     int32_t users = 0;                 // receive batches working on it now
     bool freed = false;                // released by the application or abandoned
     bool orphan = false;               // no job will ever free it
+    void* buffer = nullptr;            // stream.data as allocated (the application can write
+    int32_t bufferSize = 0;            // the fields it sees), and its size
+
+    // Below: touched only by the receive batches of the master whose current stream this is
+    // (one batch at a time per connection). While every stored block continued the one before
+    // it, inOrderEnd is where the stored bytes end and inOrderCrc is their CRC-32, so a stream
+    // end that follows a complete in-order transfer needs no second pass over the buffer.
+    bool inOrder = true;
+    int32_t inOrderEnd = 0;
+    uint32_t inOrderCrc = 0;
 };
 
 class StreamTable {
@@ -70,15 +81,27 @@ class StreamTable {
     void Abandon(StreamRecord* record);
 
     int32_t Count() const;
-    // Releases every stream (DeInit).
+    // Releases every stream (DeInit); not while a receive batch may still start streams.
     void Clear();
 
   private:
     void ReleaseLocked(StreamRecord* record);
+    void PopulateAhead(StreamRecord* record);
+    void Populate(StreamRecord* record);
 
-    mutable std::mutex lock_;  // guards the list, every record's bookkeeping, currentStream
+    mutable std::mutex lock_;  // guards the list, every record's bookkeeping, currentStream,
+                               // and the creation of populator_
     std::unordered_map<OrvexReceivedStream*, std::unique_ptr<StreamRecord>> list_;
+    // Backs the buffers of large streams with memory while their first blocks arrive, so that
+    // the receive batch does not wait for page faults; started at the first large stream.
+    std::unique_ptr<TaskPool> populator_;
 };
+
+// Notes a block of `length` bytes with the CRC-32 `crc` stored at `offset` of the stream.
+void NoteStoredBlock(StreamRecord& record, int32_t offset, int32_t length, uint32_t crc);
+// The CRC-32 of the stream's whole buffer: from the in-order record when the stored blocks
+// cover it exactly, else computed over the buffer.
+uint32_t WholeStreamCrc(const StreamRecord& record);
 
 // Whole-value access to the fields that the application reads or writes concurrently.
 void StoreStreamField(int32_t& field, int32_t value);

@@ -1,4 +1,6 @@
 // Streams for jobs on the slave, and streams relayed between two masters.
+#include <algorithm>
+
 #include "core/crc32.hpp"
 #include "slave/slave_fixture.hpp"
 
@@ -67,6 +69,66 @@ TEST_F(SlaveStreams, BlocksAreCheckedStoredAndTheEndVerified) {
     EXPECT_EQ(Probe().streamReceived, 3000);
     EXPECT_EQ(static_cast<int32_t>(Probe().streamCrc), CrcOf(all));
     EXPECT_EQ(Slave::FromHandle(slave)->OpenStreams(), 0);  // the job freed it
+}
+
+// The stream end is verified against the whole buffer however the blocks came: in order
+// (the slave keeps a running CRC), out of order, stored twice, or leaving a zero tail; small
+// streams and large ones (mapped on their own and populated ahead of the blocks) alike.
+TEST_F(SlaveStreams, TheEndCrcCoversTheWholeBufferWhateverTheBlockOrder) {
+    enum Order { kInOrder, kReversed, kRepeated, kShortOfTheEnd };
+    const struct {
+        int32_t size;
+        int32_t block;
+        Order order;
+    } cases[] = {{3000, 1000, kInOrder},
+                 {3000, 1000, kReversed},
+                 {3000, 1000, kRepeated},
+                 {3000, 1000, kShortOfTheEnd},
+                 {9 << 20, 1 << 20, kInOrder},
+                 {9 << 20, 1 << 20, kReversed},
+                 {(9 << 20) + 5, 1 << 20, kShortOfTheEnd}};
+    int32_t jobId = 50;
+    for (const auto& c : cases) {
+        for (const bool rightCrc : {true, false}) {
+            SCOPED_TRACE(testing::Message() << c.size << " order " << c.order << " " << rightCrc);
+            RawPeer peer = StartStreamJob(++jobId, c.size);
+            Body data = Pattern(static_cast<size_t>(c.size));
+            const int32_t sent = c.order == kShortOfTheEnd ? c.size - 7 : c.size;
+            std::fill(data.begin() + sent, data.end(), 0);  // what the buffer holds unsent
+            std::vector<int32_t> offsets;
+            for (int32_t offset = 0; offset < sent; offset += c.block) offsets.push_back(offset);
+            if (c.order == kReversed) std::reverse(offsets.begin(), offsets.end());
+            if (c.order == kRepeated) offsets.insert(offsets.begin() + 2, 0);
+            const std::span<const uint8_t> all(data);
+            for (const int32_t offset : offsets) {
+                const auto length = static_cast<size_t>(std::min(c.block, sent - offset));
+                ASSERT_TRUE(peer.SendBody(Block(0, offset, all.subspan(offset, length))));
+                ASSERT_EQ(Next(peer), Words({160, 0, 1, 0}));
+            }
+            ASSERT_TRUE(peer.SendBody(Words({163, 0, CrcOf(all) + (rightCrc ? 0 : 1), 0})));
+            EXPECT_EQ(Next(peer), Words({160, 0, rightCrc ? 1 : 0, 0}));
+            EXPECT_EQ(FinishJob(peer, jobId), rightCrc ? kStreamComplete : kStreamFailed);
+            EXPECT_EQ(static_cast<int32_t>(Probe().streamCrc), CrcOf(all));
+        }
+    }
+}
+
+// A large stream that is abandoned mid-way and one still arriving at DeInit: the buffer is
+// populated ahead of the blocks by another thread, which must not outlive it.
+TEST_F(SlaveStreams, LargeStreamsEndedEarly) {
+    RawPeer peer = StartStreamJob(60, 64 << 20);
+    const Body data = Pattern(1 << 20);
+    ASSERT_TRUE(peer.SendBody(Block(0, 0, data)));
+    EXPECT_EQ(Next(peer), Words({160, 0, 1, 0}));
+    ASSERT_TRUE(peer.SendBody(Words({163, 0, 0, 1})));
+    EXPECT_EQ(Next(peer), Words({160, 0, 0, 0}));
+    EXPECT_EQ(FinishJob(peer, 60), kStreamCanceled);
+    EXPECT_EQ(Slave::FromHandle(slave)->OpenStreams(), 0);
+    // A stream whose job is refused stays current until its end, which never comes: DeInit
+    // (the fixture's teardown) releases it.
+    ASSERT_TRUE(peer.SendBody(StreamJobBody(61, "NoSuchJob", 0, 64 << 20)));
+    EXPECT_EQ(Next(peer), Words({160, 0, 1, 0}));
+    EXPECT_EQ(Next(peer), Words({2, 6, 61}));
 }
 
 TEST_F(SlaveStreams, EndsThatFailOrCancel) {
