@@ -2,12 +2,14 @@
 // measured in the same run:
 //   RawPingPong         16-byte request / 16-byte answer over a loopback pair (p50, p99)
 //   RawStopAndWait      256 KiB blocks, the receiver checks each block's CRC-32 before it
-//                       sends a 16-byte acknowledgement (MB/s)
+//                       sends a 16-byte acknowledgement (MB/s); CRC-32 as the library
+//                       computes it (carry-less multiplication where the processor has it)
+//   RawStopAndWaitPlainCrc  the same with zlib's plain table crc32 on both sides
 //   JobRoundTrip        Orvex_Master_DoJob -> result callback of a trivial job (p50, p99,
 //                       and p50 as a multiple of the raw ping-pong p50)
 //   JobsInFlight        1000 jobs in flight from one master to one slave with 4 workers
 //   Stream64MiB         a 64 MiB stream to a job with the default 256 KiB blocks (MB/s, and
-//                       the share of the raw stop-and-wait rate)
+//                       the shares of both raw stop-and-wait rates)
 //   Stream64MiBToRawReceiver  the same against a raw receiver that checks and acknowledges
 //                       each block without keeping it (the master's own share of the cost)
 //   IdleMaster          a master with 8 connected slaves (in a child process) for 5 s: CPU
@@ -18,6 +20,7 @@
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <atomic>
@@ -39,13 +42,22 @@ using Clock = std::chrono::steady_clock;
 
 // Figures of the raw baselines, for the ratios of the library benchmarks.
 double g_rawPingPongP50Us = 0;
-double g_rawStopAndWaitMBps = 0;
+double g_rawStopAndWaitMBps = 0;       // with the library's accelerated CRC-32
+double g_rawStopAndWaitPlainMBps = 0;  // with zlib's plain crc32
 
 double Percentile(std::vector<double> samples, double p) {
     if (samples.empty()) return 0;
     std::sort(samples.begin(), samples.end());
     const size_t index = std::min(samples.size() - 1, static_cast<size_t>(p * samples.size()));
     return samples[index];
+}
+
+// A transfer rate as shares of both raw stop-and-wait rates.
+void ReportShares(benchmark::State& state, double rate) {
+    if (g_rawStopAndWaitMBps > 0) state.counters["share_of_raw"] = rate / g_rawStopAndWaitMBps;
+    if (g_rawStopAndWaitPlainMBps > 0) {
+        state.counters["share_of_raw_plain_crc"] = rate / g_rawStopAndWaitPlainMBps;
+    }
 }
 
 double Micros(Clock::duration d) {
@@ -92,7 +104,18 @@ BENCHMARK(BM_RawPingPong)->Iterations(20000)->UseRealTime();
 
 constexpr size_t kBlock = 256 * 1024;
 
-void BM_RawStopAndWait(benchmark::State& state) {
+// The raw transfer with the given CRC-32 function on both sides.
+using CrcFunction = uint32_t (*)(const uint8_t* data, size_t length);
+
+uint32_t AcceleratedCrc(const uint8_t* data, size_t length) {
+    return Crc32(data, length);
+}
+
+uint32_t PlainCrc(const uint8_t* data, size_t length) {
+    return static_cast<uint32_t>(crc32_z(0, data, length));
+}
+
+double RawStopAndWait(benchmark::State& state, CrcFunction crcOf) {
     test::LoopbackPair pair;
     std::thread receiver([&] {
         std::vector<uint8_t> block(16 + kBlock);
@@ -101,13 +124,13 @@ void BM_RawStopAndWait(benchmark::State& state) {
             if (!ReadAll(pair.server, block.data(), block.size())) return;
             uint32_t crc;
             std::memcpy(&crc, block.data() + 12, 4);
-            ack[8] = Crc32(block.data() + 16, kBlock) == crc ? 1 : 0;
+            ack[8] = crcOf(block.data() + 16, kBlock) == crc ? 1 : 0;
             test::WriteAll(pair.server, ack);
         }
     });
     std::vector<uint8_t> block(16 + kBlock);
     for (size_t i = 16; i < block.size(); ++i) block[i] = static_cast<uint8_t>(i * 7);
-    const uint32_t crc = Crc32(block.data() + 16, kBlock);
+    const uint32_t crc = crcOf(block.data() + 16, kBlock);
     std::memcpy(block.data() + 12, &crc, 4);
     uint8_t ack[16];
     const auto start = Clock::now();
@@ -117,13 +140,25 @@ void BM_RawStopAndWait(benchmark::State& state) {
         if (ack[8] != 1) state.SkipWithError("CRC mismatch");
     }
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    g_rawStopAndWaitMBps = static_cast<double>(state.iterations() * kBlock) / seconds / 1e6;
-    state.counters["MB_per_s"] = g_rawStopAndWaitMBps;
+    const double rate = static_cast<double>(state.iterations() * kBlock) / seconds / 1e6;
+    state.counters["MB_per_s"] = rate;
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kBlock));
     net::Shutdown(pair.client);
     receiver.join();
+    return rate;
+}
+
+void BM_RawStopAndWait(benchmark::State& state) {
+    g_rawStopAndWaitMBps = RawStopAndWait(state, &AcceleratedCrc);
 }
 BENCHMARK(BM_RawStopAndWait)->Iterations(1024)->UseRealTime();
+
+// The same with zlib's plain table CRC-32 on both sides, as a transfer without the
+// carry-less-multiplication CRC would run.
+void BM_RawStopAndWaitPlainCrc(benchmark::State& state) {
+    g_rawStopAndWaitPlainMBps = RawStopAndWait(state, &PlainCrc);
+}
+BENCHMARK(BM_RawStopAndWaitPlainCrc)->Iterations(1024)->UseRealTime();
 
 // ---- Library benchmarks ------------------------------------------------------------------
 
@@ -241,7 +276,7 @@ void BM_Stream64MiB(benchmark::State& state) {
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     const double rate = static_cast<double>(state.iterations()) * kSize / seconds / 1e6;
     state.counters["MB_per_s"] = rate;
-    if (g_rawStopAndWaitMBps > 0) state.counters["share_of_raw"] = rate / g_rawStopAndWaitMBps;
+    ReportShares(state, rate);
     state.SetBytesProcessed(state.iterations() * int64_t{kSize});
 }
 BENCHMARK(BM_Stream64MiB)->Iterations(4)->UseRealTime();
@@ -286,7 +321,7 @@ void BM_Stream64MiBToRawReceiver(benchmark::State& state) {
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     const double rate = static_cast<double>(state.iterations()) * kSize / seconds / 1e6;
     state.counters["MB_per_s"] = rate;
-    if (g_rawStopAndWaitMBps > 0) state.counters["share_of_raw"] = rate / g_rawStopAndWaitMBps;
+    ReportShares(state, rate);
     Orvex_Master_DeInit(master);
     receiver.join();
     net::Close(peer);
