@@ -32,6 +32,7 @@ void SlaveEvents::Produce(int32_t type, int32_t master, TextView text) {
     std::scoped_lock guard(lock_);
     if (callback_ != nullptr) {
         callbacks_.Append({callback_, userData_, std::move(event)});
+        queuedCallbacks_.fetch_add(1);
     } else {
         queue_.Append(std::move(event));
     }
@@ -54,6 +55,7 @@ bool SlaveEvents::TakeCallback(CallbackItem& item) {
     std::scoped_lock guard(lock_);
     if (callbacks_.IsEmpty()) return false;
     item = callbacks_.Take();
+    queuedCallbacks_.fetch_sub(1);
     return true;
 }
 
@@ -68,7 +70,11 @@ void SlaveEvents::CallbackLoop() {
             item.callback(handle_, item.event.master, text, item.event.type, item.userData);
             item = CallbackItem{};
             if (stopping_.load()) return;
-            if (hold_.load()) wake_.Wait();
+            if (hold_.load()) {
+                waitsForRelease_.store(true);
+                if (hold_.load()) wake_.Wait();
+                waitsForRelease_.store(false);
+            }
         }
     }
 }

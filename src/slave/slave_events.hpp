@@ -39,12 +39,15 @@ class SlaveEvents {
     // Queues an event (empty text = none). Nothing happens while events are disabled.
     void Produce(int32_t type, int32_t master, TextView text = {});
 
-    // Wake-ups and the hold of the receive path.
+    // Wake-ups and the hold of the receive path. The end of a receive batch wakes the
+    // callback thread only when it has something to do: callbacks to deliver, or a delivery
+    // that waits for this batch to end. A batch without events (a stream block, a job request
+    // while events are off) costs it no wake-up.
     void Wake() { wake_.Signal(); }
     void Hold() { hold_.store(true); }
     void Release() {
         hold_.store(false);
-        wake_.Signal();
+        if (waitsForRelease_.load() || queuedCallbacks_.load() > 0) wake_.Signal();
     }
 
     // Polling: makes the oldest queued event current; false when none is queued.
@@ -72,6 +75,10 @@ class SlaveEvents {
     std::atomic<bool> enabled_{true};
     std::atomic<bool> hold_{false};
     std::atomic<bool> stopping_{false};
+    // The callback thread waits for the running batch's end (set before it tests hold_ again,
+    // so that Release either sees it or the thread sees the release).
+    std::atomic<bool> waitsForRelease_{false};
+    std::atomic<int32_t> queuedCallbacks_{0};  // callbacks_.Count(); changed under lock_
     Semaphore wake_;
 
     // Guards callback_, userData_, queue_ and callbacks_.
