@@ -101,6 +101,12 @@ void Poller::HandleListener(Handle listener, std::vector<PollEvent>& events) {
 }
 
 void Poller::HandleConnection(Handle connection, uint32_t flags, std::vector<PollEvent>& events) {
+    // Readable without a hang-up or error: data. (No look at the socket is needed; this is
+    // the common case, one call less on every message.)
+    if ((flags & EPOLLIN) != 0 && (flags & (EPOLLRDHUP | EPOLLHUP | EPOLLERR)) == 0) {
+        events.push_back({PollEvent::Type::kData, connection, kInvalidHandle});
+        return;
+    }
     // Data is delivered before a close, so that bytes a peer sent right before closing are
     // still read; the close shows up on the re-armed connection once they are consumed.
     bool hasData = false;
