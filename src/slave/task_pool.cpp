@@ -9,6 +9,7 @@ namespace orvex {
 TaskPool::TaskPool(int32_t workers) {
     const int32_t count = std::max<int32_t>(workers, 1);
     workers_.reserve(static_cast<size_t>(count));
+    idle_.reserve(static_cast<size_t>(count));
     for (int32_t i = 0; i < count; ++i) workers_.push_back(std::make_unique<Worker>());
     // Threads start only once the slot table is complete, so no worker sees it change.
     try {
@@ -27,6 +28,7 @@ TaskPool::~TaskPool() {
 }
 
 void TaskPool::EnqueueTask(Task task, int32_t kind) {
+    Worker* woken = nullptr;
     {
         std::scoped_lock lock(lock_);
         if (stopping_) return;  // `task` is destroyed after the lock is released
@@ -38,8 +40,26 @@ void TaskPool::EnqueueTask(Task task, int32_t kind) {
         } else {
             queues_[std::clamp<int32_t>(kind, 0, kQueueCount - 1)].Append(std::move(task));
         }
+        if (!paused_) woken = TakeIdleWorker();
     }
-    wake_.notify_one();
+    // Workers live as long as the pool, so the one taken can be notified without the lock.
+    if (woken != nullptr) woken->wake.notify_one();
+}
+
+TaskPool::Worker* TaskPool::TakeIdleWorker() {
+    if (idle_.empty()) return nullptr;
+    Worker* worker = idle_.back();
+    idle_.pop_back();
+    worker->woken = true;
+    return worker;
+}
+
+std::vector<TaskPool::Worker*> TaskPool::TakeAllIdleWorkers() {
+    std::vector<Worker*> all;
+    all.swap(idle_);
+    for (Worker* worker : all) worker->woken = true;
+    idle_.reserve(workers_.size());
+    return all;
 }
 
 bool TaskPool::Pause() {
@@ -51,25 +71,29 @@ bool TaskPool::Pause() {
 }
 
 bool TaskPool::Resume() {
+    std::vector<Worker*> woken;
     {
         std::scoped_lock lock(lock_);
         if (!paused_ || stopping_) return false;
         paused_ = false;
+        woken = TakeAllIdleWorkers();
     }
-    wake_.notify_all();
+    for (Worker* worker : woken) worker->wake.notify_one();
     return true;
 }
 
 void TaskPool::Stop() {
     std::scoped_lock stopLock(stopLock_);
+    std::vector<Worker*> woken;
     {
         std::scoped_lock lock(lock_);
         if (stopping_) return;
         stopping_ = true;
         paused_ = false;
         InterruptAll();
+        woken = TakeAllIdleWorkers();
     }
-    wake_.notify_all();
+    for (Worker* worker : woken) worker->wake.notify_one();
     for (auto& worker : workers_) {
         if (worker->thread.joinable()) worker->thread.join();
     }
@@ -88,10 +112,19 @@ void TaskPool::Stop() {
 void TaskPool::WorkerLoop(Worker& self) {
     std::unique_lock lock(lock_);
     for (;;) {
-        wake_.wait(lock, [this] { return stopping_ || (!paused_ && HasQueuedTasks()); });
+        while (!HasWork()) {
+            self.woken = false;
+            idle_.push_back(&self);
+            self.wake.wait(lock, [&self] { return self.woken; });
+        }
         if (stopping_) return;
         ServeQueues(self, lock);
     }
+}
+
+// Called with the pool lock held.
+bool TaskPool::HasWork() const {
+    return stopping_ || (!paused_ && HasQueuedTasks());
 }
 
 // Serves queue 2, then 1, then 0, draining each before the next, until the queues are empty

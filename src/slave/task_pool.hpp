@@ -12,9 +12,11 @@
 // its next task. So with a worker busy on queue 0 and P2 waiting there, a task of kind 2
 // runs after P2, while an urgent one runs before it.
 //
-// Waiting. Idle and paused workers block on a condition variable whose predicate is checked
-// under the pool lock: every enqueue wakes one worker, resume and stop wake all, and no
-// wake-up can be lost between a worker's check and its wait.
+// Waiting. An idle worker puts itself on the pool's idle stack and blocks on its own
+// condition variable until it is woken by name; the flag it waits for is set under the pool
+// lock, so no wake-up can be lost between a worker's check and its wait. Every enqueue wakes
+// the worker that went idle last (its thread and its processor are the likeliest to be warm,
+// and no other worker is disturbed); resume and stop wake all of them.
 //
 // Locks. `lock_` is the pool lock; each worker's `mutex` guards only its interrupt flag.
 // Lock order: `stopLock_`, then `lock_`, then a worker's mutex; never the reverse. Task
@@ -60,7 +62,7 @@ concept TaskFunction =
 // One queued call: a move-only callable (it may own its argument, e.g. a unique_ptr) and
 // whether it runs with raised thread priority.
 class Task {
-public:
+  public:
     Task() = default;
 
     template <TaskFunction F>
@@ -75,7 +77,7 @@ public:
 
     bool raise = false;
 
-private:
+  private:
     struct CallableBase {
         virtual ~CallableBase() = default;
         virtual void Call() = 0;
@@ -92,7 +94,7 @@ private:
 };
 
 class TaskPool {
-public:
+  public:
     // Starts max(workers, 1) worker threads.
     explicit TaskPool(int32_t workers);
     // Stops the pool (see Stop).
@@ -129,16 +131,23 @@ public:
     // pool.
     void Stop();
 
-private:
+  private:
     static constexpr int kQueueCount = 3;
 
     struct Worker {
         std::mutex mutex;  // guards `interrupt`; taken after the pool lock, never before
         bool interrupt = false;
+        bool woken = false;            // guarded by the pool lock: taken off the idle stack
+        std::condition_variable wake;  // waited on with the pool lock
         std::jthread thread;
     };
 
     void WorkerLoop(Worker& self);
+    bool HasWork() const;
+    // Takes the most recently idle worker off the idle stack (pool lock held); null when none.
+    Worker* TakeIdleWorker();
+    // Takes every idle worker off the idle stack (pool lock held).
+    std::vector<Worker*> TakeAllIdleWorkers();
     void ServeQueues(Worker& self, std::unique_lock<std::mutex>& lock);
     bool HasQueuedTasks() const;
     void InterruptAll();
@@ -150,7 +159,7 @@ private:
 
     // The pool lock: guards queues_, paused_, stopping_ and every change of the counters.
     mutable std::mutex lock_;
-    std::condition_variable wake_;  // idle and paused workers wait here on lock_
+    std::vector<Worker*> idle_;  // idle and paused workers, the one that went idle last on top
     FifoList<Task> queues_[kQueueCount];
     bool paused_ = false;
     bool stopping_ = false;
