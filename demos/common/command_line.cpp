@@ -42,13 +42,16 @@ CommandLine ParseCommandLine(int argc, char** argv, std::span<const OptionSpec> 
 
 std::string UsageText(std::string_view synopsis, std::span<const OptionSpec> options) {
     std::string text = "usage: " + std::string(synopsis) + "\n";
+    auto addLine = [&](std::string left, std::string_view help) {
+        if (left.size() < 22) left.resize(22, ' ');
+        text += left + " " + std::string(help) + "\n";
+    };
     for (const OptionSpec& option : options) {
         std::string left = "  --" + std::string(option.name);
         if (!option.valueName.empty()) left += " " + std::string(option.valueName);
-        if (left.size() < 22) left.resize(22, ' ');
-        text += left + " " + std::string(option.help) + "\n";
+        addLine(left, option.help);
     }
-    text += "  --help                 show this text\n";
+    addLine("  --help", "show this text");
     return text;
 }
 
