@@ -7,7 +7,7 @@
 #                                       without a display, under Xvfb with screenshots
 #
 # The slave listens on a free high port (44400 or the next free one after it), passed to every
-# program with --port: the described port 444 is privileged on Linux and often taken, so the
+# program with --port: the default port 444 is privileged on Linux and often taken, so the
 # run works the same for root and for a normal user. Every wait is bounded.
 set -uo pipefail
 

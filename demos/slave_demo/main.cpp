@@ -75,7 +75,7 @@ int main(int argc, char** argv) {
         if (demo.Start()) {
             demo.Run();
         } else {
-            // The window stays hidden, as described; the command line still learns why.
+            // The window stays hidden; the command line still learns why.
             std::fprintf(
                 stderr,
                 "slave_demo: cannot listen on port %d (in use, or below 1024 without root)\n",

@@ -5,7 +5,7 @@
 //
 //   stream_test [--port N] [--full] [--verbose] [--library PATH]
 //
-// Without --verbose it prints nothing, as described; --verbose reports the progress calls and
+// Without --verbose it prints nothing; --verbose reports the progress calls and
 // how the transfer ended. The exit status is 1 when the slave cannot be reached, else 0.
 #include <cstdio>
 #include <string>

@@ -81,7 +81,7 @@ TEST(CommandLine, FlagsValuesAndErrors) {
 }
 
 // The logo is a baseline JFIF picture of 224 x 130 pixels with three components.
-TEST(Logo, IsBaselineJfifOfTheDescribedShape) {
+TEST(Logo, IsBaselineJfif224x130WithThreeComponents) {
     const auto logo = LogoJpeg();
     ASSERT_GT(logo.size(), 1000u);
     EXPECT_EQ(logo[0], 0xFF);
