@@ -55,20 +55,26 @@ MasterLink::~MasterLink() {
     net::Close(connection_);
 }
 
-bool MasterLink::Send(std::span<const uint8_t> head, std::span<const uint8_t> tail, bool defer) {
+// Frames head + tail into pending_ (lock_ held, length checked by the caller).
+void MasterLink::QueueLocked(std::span<const uint8_t> head, std::span<const uint8_t> tail) {
     const size_t length = head.size() + tail.size();
-    if (length > static_cast<size_t>(protocol::kMaxBodyLength)) return false;
     uint8_t header[protocol::kHeaderSize];
     protocol::WriteLe32(header, protocol::kPacketMagic);
     protocol::WriteLe32(header + 4, static_cast<int32_t>(length));
+    const size_t begin = pending_.size();
+    pending_.insert(pending_.end(), header, header + protocol::kHeaderSize);
+    pending_.insert(pending_.end(), head.begin(), head.end());
+    pending_.insert(pending_.end(), tail.begin(), tail.end());
+    pendingRecords_.push_back({begin, protocol::kHeaderSize + length});
+}
+
+bool MasterLink::Send(std::span<const uint8_t> head, std::span<const uint8_t> tail, bool defer) {
+    const size_t length = head.size() + tail.size();
+    if (length > static_cast<size_t>(protocol::kMaxBodyLength)) return false;
     {
         std::unique_lock guard(lock_);
         if (!open_.load(std::memory_order_relaxed)) return false;
-        const size_t begin = pending_.size();
-        pending_.insert(pending_.end(), header, header + protocol::kHeaderSize);
-        pending_.insert(pending_.end(), head.begin(), head.end());
-        pending_.insert(pending_.end(), tail.begin(), tail.end());
-        pendingRecords_.push_back({begin, protocol::kHeaderSize + length});
+        QueueLocked(head, tail);
         if (writing_ || defer) return true;
         writing_ = true;
     }
@@ -85,9 +91,13 @@ void MasterLink::Flush() {
     WriteLoop(false);
 }
 
-void MasterLink::Close(bool drainFirst) {
+void MasterLink::Close(bool drainFirst, std::span<const uint8_t> lastBody) {
     {
         std::unique_lock guard(lock_);
+        if (!lastBody.empty() && open_.load(std::memory_order_relaxed) &&
+            lastBody.size() <= static_cast<size_t>(protocol::kMaxBodyLength)) {
+            QueueLocked(lastBody, {});
+        }
         open_.store(false, std::memory_order_release);
         if (drainFirst && (writing_ || !pending_.empty())) {
             shutdownWhenDrained_ = true;

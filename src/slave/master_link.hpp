@@ -81,7 +81,9 @@ class MasterLink : public std::enable_shared_from_this<MasterLink> {
 
     // Drops later sends. With drainFirst, what is queued is still written and the connection
     // is shut down after it; otherwise it is shut down at once and queued messages are lost.
-    void Close(bool drainFirst);
+    // A non-empty lastBody is queued in the same step, so it is the last message the master
+    // gets: nothing another thread sends meanwhile can follow it.
+    void Close(bool drainFirst, std::span<const uint8_t> lastBody = {});
 
     // Waits until everything queued has been written (or given up), at most until deadline.
     bool WaitDrained(std::chrono::steady_clock::time_point deadline);
@@ -95,6 +97,7 @@ class MasterLink : public std::enable_shared_from_this<MasterLink> {
         size_t size;   // header + body
     };
 
+    void QueueLocked(std::span<const uint8_t> head, std::span<const uint8_t> tail);
     void WriteLoop(bool mayBlock);
     bool TakeBatch();
     void PrepareWire();

@@ -261,7 +261,8 @@ int32_t Slave::Register(net::Handle handle, const std::shared_ptr<MasterLink>& l
     return m;
 }
 
-std::shared_ptr<MasterLink> Slave::CloseMaster(int32_t master, bool drainFirst) {
+std::shared_ptr<MasterLink> Slave::CloseMaster(int32_t master, bool drainFirst,
+                                               std::span<const uint8_t> lastBody) {
     std::shared_ptr<MasterLink> link;
     int32_t connectTime = 0;
     {
@@ -286,7 +287,7 @@ std::shared_ptr<MasterLink> Slave::CloseMaster(int32_t master, bool drainFirst) 
         streams_.Unpin(record);
     }
     Event(1, master);
-    if (link) link->Close(drainFirst);
+    if (link) link->Close(drainFirst, lastBody);
     Statistics().RecordMasterClosed(master, connectTime);
     events_.Wake();
     return link;
@@ -313,8 +314,10 @@ void Slave::IterateMasters(OrvexSlaveMasterIterator fn, intptr_t userData) {
 }
 
 void Slave::KickMaster(int32_t master) {
-    SendTo(master, protocol::BuildStatusNotice(protocol::kStatusRemoved, 0));
-    const std::shared_ptr<MasterLink> link = CloseMaster(master, true);
+    // The removal notice closes the link in the same step: a job that finishes meanwhile
+    // cannot send its status after it (the master has let go of the slave by then).
+    const auto notice = protocol::BuildStatusNotice(protocol::kStatusRemoved, 0);
+    const std::shared_ptr<MasterLink> link = CloseMaster(master, true, notice);
     if (!link) return;
     {
         std::scoped_lock guard(forgetLock_);

@@ -130,9 +130,10 @@ class Slave {
     void OnClose(net::Handle handle);
     void ForgetKicked();
     int32_t Register(net::Handle handle, const std::shared_ptr<MasterLink>& link);
-    // Closes a connected master: event 1, statistics, wake. Returns its link (null when the
-    // master was not connected).
-    std::shared_ptr<MasterLink> CloseMaster(int32_t master, bool drainFirst);
+    // Closes a connected master: event 1, statistics, wake. lastBody, if any, is the last
+    // message its link sends. Returns its link (null when the master was not connected).
+    std::shared_ptr<MasterLink> CloseMaster(int32_t master, bool drainFirst,
+                                            std::span<const uint8_t> lastBody = {});
     void RunBatch(const std::shared_ptr<MasterLink>& link, int32_t master);
     void DiscardInput(MasterLink& link);
     void StopServerThread();
