@@ -2,8 +2,9 @@
 //
 // Ids are issued upward from 1 (lastId + 1). Releasing the job with the highest id lets that id
 // be issued again to the next job; once no job is pending, numbering starts again at 1. Ids
-// below lastId that were released are not reused until the table is empty. The slots grow by
-// whole blocks (blockSize slots each) and never shrink.
+// below lastId that were released are not reused until the table is empty, or until the next
+// id would need a larger table: then a free id below is issued instead (see Insert). The slots
+// grow by whole blocks (blockSize slots each) and never shrink.
 //
 // Every operation takes the table's own mutex: DoJob inserts (and releases on failure) in
 // application threads while the thread that dispatches a slave's messages looks jobs up and
@@ -52,10 +53,12 @@ class JobTable {
     };
 
     void ReleaseLocked(int32_t id);
+    int32_t FreeIdLocked();
 
     std::mutex lock_;  // guards every field below
     int32_t lastId_ = 0;
     int32_t usedIds_ = 0;
+    size_t reuseFrom_ = 1;  // where the search for a free id to reuse starts
     const int32_t blockSize_;
     std::vector<Slot> slots_;  // capacity = blockSize_ x blocks allocated
 };
