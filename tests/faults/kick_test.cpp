@@ -1,0 +1,32 @@
+// A master that the slave removes gets the removal notice as the very last message, even while
+// its jobs keep finishing on the workers: the master lets go of the slave at the notice, so a
+// status after it would be a message for a job the master has already given up.
+#include "fault_fixture.hpp"
+
+namespace orvex::test {
+namespace {
+
+TEST(Kick, TheRemovalNoticeIsTheLastMessage) {
+    FaultSlave slave(4);
+    const int rounds = 40 / kSlowdown;
+    for (int round = 1; round <= rounds; ++round) {
+        SCOPED_TRACE(round);
+        RawPeer peer = ConnectRawMaster(slave);
+        const int32_t master = slave.MasterOfEvent(2, round);
+        std::vector<uint8_t> burst;
+        for (int32_t job = 1; job <= 200; ++job) {
+            const auto packet = Frame(JobRequest(job, "echo", {job}));
+            burst.insert(burst.end(), packet.begin(), packet.end());
+        }
+        ASSERT_TRUE(peer.Send(burst));
+        ASSERT_FALSE(ReceiveUntil(peer, 2, 1).empty());  // results are coming
+        EXPECT_EQ(Orvex_Slave_KickMaster(slave.handle(), master), 1);
+
+        std::vector<uint8_t> last;
+        for (std::vector<uint8_t> body; !(body = peer.ReceiveBody()).empty();) last = body;
+        EXPECT_EQ(last, Words({2, 163, 0}));
+    }
+}
+
+}  // namespace
+}  // namespace orvex::test
