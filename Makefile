@@ -5,6 +5,9 @@
 # More: make build, make bench, make asan, make tsan, make fuzz, make clean
 #   make fuzz   builds the libFuzzer programs with clang into $(BUILD)/fuzz and runs each
 #               for FUZZ_SECONDS (default 60), one after the other
+#   make soak   1,000,000 jobs through 4 masters and 2 slaves with random disconnects
+#               (SOAK_ARGS, e.g. "--jobs 50000"); make soak-asan runs a short one under
+#               ASan+LeakSanitizer. Neither is part of make test.
 
 BUILD      ?= build
 JOBS       ?= $(shell nproc)
@@ -13,8 +16,9 @@ WERROR     := $(if $(ORVEX_WERROR),-DORVEX_WERROR=ON,)
 CTEST_ARGS ?= --output-on-failure
 FUZZ_SECONDS ?= 60
 FUZZ_TARGETS := decode_parameters stored_blob cache_file master_dispatch slave_dispatch
+SOAK_ARGS  ?=
 
-.PHONY: all build deps test test-plain asan tsan bench demo demo-gui fuzz fuzz-deps clean
+.PHONY: all build deps test test-plain asan tsan bench demo demo-gui fuzz fuzz-deps soak soak-asan clean
 
 all: build
 
@@ -72,6 +76,13 @@ $(BUILD)/fuzz/build.ninja:
 fuzz: fuzz-deps $(BUILD)/fuzz/build.ninja
 	cmake --build $(BUILD)/fuzz -j $(JOBS) --target $(addprefix fuzz_,$(FUZZ_TARGETS))
 	@tools/run-fuzz.sh $(BUILD)/fuzz $(FUZZ_SECONDS) $(FUZZ_TARGETS)
+
+soak: build
+	$(BUILD)/bin/orvex_soak $(SOAK_ARGS)
+
+soak-asan: deps $(BUILD)/asan/build.ninja
+	cmake --build $(BUILD)/asan -j $(JOBS) --target orvex_soak
+	ASAN_OPTIONS=detect_leaks=1 $(BUILD)/asan/bin/orvex_soak --jobs 50000 --kick-ms 20 $(SOAK_ARGS)
 
 clean:
 	rm -rf $(BUILD)
