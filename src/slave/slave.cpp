@@ -199,7 +199,7 @@ void Slave::OnClose(net::Handle handle) {
 
 // Stops watching the connections of kicked masters; the last holder of each link closes it.
 void Slave::ForgetKicked() {
-    std::vector<std::pair<net::Handle, const MasterLink*>> kicked;
+    std::vector<std::pair<net::Handle, std::shared_ptr<MasterLink>>> kicked;
     {
         std::scoped_lock guard(forgetLock_);
         if (forget_.empty()) return;
@@ -207,7 +207,7 @@ void Slave::ForgetKicked() {
     }
     for (const auto& [handle, link] : kicked) {
         const auto it = watched_.find(handle);
-        if (it == watched_.end() || it->second.get() != link) continue;
+        if (it == watched_.end() || it->second != link) continue;
         poller_.Remove(handle);
         watched_.erase(it);
     }
@@ -321,7 +321,7 @@ void Slave::KickMaster(int32_t master) {
     if (!link) return;
     {
         std::scoped_lock guard(forgetLock_);
-        forget_.emplace_back(link->Connection(), link.get());
+        forget_.emplace_back(link->Connection(), link);
     }
     poller_.Wake();
 }

@@ -186,8 +186,10 @@ class Slave {
     std::atomic<bool> serverStop_{false};
     std::unordered_map<net::Handle, std::shared_ptr<MasterLink>> watched_;  // server thread
     std::vector<net::PollEvent> pollEvents_;                                // server thread
-    std::mutex forgetLock_;                                                 // guards forget_
-    std::vector<std::pair<net::Handle, const MasterLink*>> forget_;         // kicked connections
+    std::mutex forgetLock_;  // guards forget_
+    // Kicked connections to stop watching. The links are held until then, so that their
+    // descriptors cannot be closed and handed to a new connection in the meantime.
+    std::vector<std::pair<net::Handle, std::shared_ptr<MasterLink>>> forget_;
 
     // Last: started after everything above exists, stopped first.
     std::unique_ptr<TaskPool> jobPool_;
