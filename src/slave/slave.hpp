@@ -186,7 +186,7 @@ class Slave {
     std::atomic<bool> serverStop_{false};
     std::unordered_map<net::Handle, std::shared_ptr<MasterLink>> watched_;  // server thread
     std::vector<net::PollEvent> pollEvents_;                                // server thread
-    std::mutex forgetLock_;  // guards forget_
+    std::mutex forgetLock_;                                                 // guards forget_
     // Kicked connections to stop watching. The links are held until then, so that their
     // descriptors cannot be closed and handed to a new connection in the meantime.
     std::vector<std::pair<net::Handle, std::shared_ptr<MasterLink>>> forget_;
