@@ -6,6 +6,9 @@
 // Usage: bench_slave [--quick] [--only raw|a|b|c]   (--quick shortens every phase)
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
+#include <sched.h>
+#include <unistd.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -129,9 +132,29 @@ double Micros(Clock::duration d) {
     return std::chrono::duration<double, std::micro>(d).count();
 }
 
+// Pins the calling thread (and the threads it creates afterwards) to one CPU; false when the
+// machine has fewer CPUs or the call is refused.
+bool PinTo(int cpu) {
+    if (cpu < 0) return true;
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    CPU_SET(cpu, &set);
+    return pthread_setaffinity_np(pthread_self(), sizeof set, &set) == 0;
+}
+
+void Unpin() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    const long count = sysconf(_SC_NPROCESSORS_ONLN);
+    for (long c = 0; c < count && c < CPU_SETSIZE; ++c) CPU_SET(static_cast<int>(c), &set);
+    pthread_setaffinity_np(pthread_self(), sizeof set, &set);
+}
+
 // ---- raw ping-pong ----------------------------------------------------------------------------
 
-Percentiles RawPingPong(int rounds) {
+// With serverCpu/clientCpu >= 0 the echo thread and the client run on those CPUs ("across
+// CPUs" when they differ), otherwise wherever the scheduler puts them.
+Percentiles RawPingPong(int rounds, int serverCpu = -1, int clientCpu = -1) {
     const int listener = orvex::net::Listen(0, true);
     const int32_t port = orvex::net::LocalPort(listener);
     const int client = orvex::net::Connect("127.0.0.1", port);
@@ -143,11 +166,13 @@ Percentiles RawPingPong(int rounds) {
     }
     SetBlocking(client);
     SetBlocking(server);
+    PinTo(serverCpu);
     std::thread echo([server] {
         uint8_t buffer[16];
         while (ReadAll(server, buffer, sizeof buffer) && WriteAll(server, buffer, sizeof buffer)) {
         }
     });
+    PinTo(clientCpu);
     std::vector<double> samples;
     samples.reserve(static_cast<size_t>(rounds));
     uint8_t message[16] = {};
@@ -162,13 +187,17 @@ Percentiles RawPingPong(int rounds) {
     close(client);
     close(server);
     close(listener);
+    Unpin();
     return Summarise(samples);
 }
 
 // ---- (a) request -> result latency ----------------------------------------------------------
 
-Percentiles JobLatency(int rounds) {
+// The slave's threads inherit serverCpu; the raw client runs on clientCpu.
+Percentiles JobLatency(int rounds, int serverCpu = -1, int clientCpu = -1) {
+    PinTo(serverCpu);
     OrvexSlave* slave = Orvex_Slave_Init(0, 4);
+    PinTo(clientCpu);
     Orvex_Slave_AddJob(slave, orvex::FromAscii("Trivial").c_str(), orvex::FromAscii("").c_str(),
                        Trivial, 0);
     Orvex_Slave_LogEvents(slave, 0);
@@ -190,6 +219,7 @@ Percentiles JobLatency(int rounds) {
     }
     close(fd);
     Orvex_Slave_DeInit(slave);
+    Unpin();
     return Summarise(samples);
 }
 
@@ -312,6 +342,16 @@ int main(int argc, char** argv) {
             "(a) job request -> result, trivial job (%d rounds): p50 %.1f us, p99 %.1f us; "
             "p50 = %.2f x raw p50 (target <= 2)\n",
             rounds, job.p50, job.p99, job.p50 / raw.p50);
+        if (sysconf(_SC_NPROCESSORS_ONLN) >= 2) {
+            // Client on CPU 0, server side on CPU 1, for both the raw and the job round trip.
+            const Percentiles rawAcross = RawPingPong(rounds, 1, 0);
+            const Percentiles jobAcross = JobLatency(rounds, 1, 0);
+            std::printf(
+                "(a) across CPUs (client on CPU 0, server side on CPU 1): raw p50 %.1f us, "
+                "p99 %.1f us; job p50 %.1f us, p99 %.1f us; p50 = %.2f x raw p50 (target <= 2)\n",
+                rawAcross.p50, rawAcross.p99, jobAcross.p50, jobAcross.p99,
+                jobAcross.p50 / rawAcross.p50);
+        }
     }
     if (runs("b")) {
         const double perSecond = Throughput(jobs, 1000);
