@@ -16,6 +16,8 @@
 //                       time of the master's process as a share of one core
 #include <benchmark/benchmark.h>
 #include <poll.h>
+#include <pthread.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -41,9 +43,36 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // Figures of the raw baselines, for the ratios of the library benchmarks.
-double g_rawPingPongP50Us = 0;
-double g_rawStopAndWaitMBps = 0;       // with the library's accelerated CRC-32
-double g_rawStopAndWaitPlainMBps = 0;  // with zlib's plain crc32
+// Baselines per placement: [0] wherever the scheduler puts the threads, [1] across CPUs (the
+// client side on CPU 0, the server side on CPU 1), the condition of the reference figures.
+double g_rawPingPongP50Us[2] = {0, 0};
+double g_rawStopAndWaitMBps[2] = {0, 0};       // with the library's accelerated CRC-32
+double g_rawStopAndWaitPlainMBps[2] = {0, 0};  // with zlib's plain crc32
+
+// Pins the calling thread, and the threads it creates afterwards, to one CPU.
+void PinTo(int cpu) {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    CPU_SET(cpu, &set);
+    pthread_setaffinity_np(pthread_self(), sizeof set, &set);
+}
+
+void Unpin() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    const long count = sysconf(_SC_NPROCESSORS_ONLN);
+    for (long c = 0; c < count && c < CPU_SETSIZE; ++c) CPU_SET(static_cast<int>(c), &set);
+    pthread_setaffinity_np(pthread_self(), sizeof set, &set);
+}
+
+// Runs `makeServerSide` with the server side's placement and leaves the caller on the client
+// side's CPU (across) or unpinned.
+template <typename F>
+void Place(bool across, F makeServerSide) {
+    if (across) PinTo(1);
+    makeServerSide();
+    if (across) PinTo(0);
+}
 
 double Percentile(std::vector<double> samples, double p) {
     if (samples.empty()) return 0;
@@ -53,10 +82,12 @@ double Percentile(std::vector<double> samples, double p) {
 }
 
 // A transfer rate as shares of both raw stop-and-wait rates.
-void ReportShares(benchmark::State& state, double rate) {
-    if (g_rawStopAndWaitMBps > 0) state.counters["share_of_raw"] = rate / g_rawStopAndWaitMBps;
-    if (g_rawStopAndWaitPlainMBps > 0) {
-        state.counters["share_of_raw_plain_crc"] = rate / g_rawStopAndWaitPlainMBps;
+void ReportShares(benchmark::State& state, double rate, int across = 0) {
+    if (g_rawStopAndWaitMBps[across] > 0) {
+        state.counters["share_of_raw"] = rate / g_rawStopAndWaitMBps[across];
+    }
+    if (g_rawStopAndWaitPlainMBps[across] > 0) {
+        state.counters["share_of_raw_plain_crc"] = rate / g_rawStopAndWaitPlainMBps[across];
     }
 }
 
@@ -76,14 +107,18 @@ bool ReadAll(net::Handle handle, uint8_t* out, size_t n) {
 }
 
 void BM_RawPingPong(benchmark::State& state) {
+    const int across = static_cast<int>(state.range(0));
     test::LoopbackPair pair;
     std::atomic<bool> stop{false};
-    std::thread echo([&] {
-        uint8_t packet[16];
-        while (!stop.load()) {
-            if (!ReadAll(pair.server, packet, sizeof packet)) return;
-            test::WriteAll(pair.server, packet);
-        }
+    std::thread echo;
+    Place(across, [&] {
+        echo = std::thread([&] {
+            uint8_t packet[16];
+            while (!stop.load()) {
+                if (!ReadAll(pair.server, packet, sizeof packet)) return;
+                test::WriteAll(pair.server, packet);
+            }
+        });
     });
     std::vector<double> samples;
     uint8_t packet[16] = {};
@@ -96,11 +131,12 @@ void BM_RawPingPong(benchmark::State& state) {
     stop = true;
     test::WriteAll(pair.client, packet);
     echo.join();
-    g_rawPingPongP50Us = Percentile(samples, 0.5);
-    state.counters["p50_us"] = g_rawPingPongP50Us;
+    Unpin();
+    g_rawPingPongP50Us[across] = Percentile(samples, 0.5);
+    state.counters["p50_us"] = g_rawPingPongP50Us[across];
     state.counters["p99_us"] = Percentile(samples, 0.99);
 }
-BENCHMARK(BM_RawPingPong)->Iterations(20000)->UseRealTime();
+BENCHMARK(BM_RawPingPong)->ArgName("across")->Arg(0)->Arg(1)->Iterations(20000)->UseRealTime();
 
 constexpr size_t kBlock = 256 * 1024;
 
@@ -116,8 +152,10 @@ uint32_t PlainCrc(const uint8_t* data, size_t length) {
 }
 
 double RawStopAndWait(benchmark::State& state, CrcFunction crcOf) {
+    const bool across = state.range(0) != 0;
     test::LoopbackPair pair;
-    std::thread receiver([&] {
+    std::thread receiver;
+    Place(across, [&] { receiver = std::thread([&] {
         std::vector<uint8_t> block(16 + kBlock);
         uint8_t ack[16] = {};
         for (;;) {
@@ -127,7 +165,7 @@ double RawStopAndWait(benchmark::State& state, CrcFunction crcOf) {
             ack[8] = crcOf(block.data() + 16, kBlock) == crc ? 1 : 0;
             test::WriteAll(pair.server, ack);
         }
-    });
+    }); });
     std::vector<uint8_t> block(16 + kBlock);
     for (size_t i = 16; i < block.size(); ++i) block[i] = static_cast<uint8_t>(i * 7);
     const uint32_t crc = crcOf(block.data() + 16, kBlock);
@@ -145,20 +183,21 @@ double RawStopAndWait(benchmark::State& state, CrcFunction crcOf) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kBlock));
     net::Shutdown(pair.client);
     receiver.join();
+    Unpin();
     return rate;
 }
 
 void BM_RawStopAndWait(benchmark::State& state) {
-    g_rawStopAndWaitMBps = RawStopAndWait(state, &AcceleratedCrc);
+    g_rawStopAndWaitMBps[state.range(0)] = RawStopAndWait(state, &AcceleratedCrc);
 }
-BENCHMARK(BM_RawStopAndWait)->Iterations(1024)->UseRealTime();
+BENCHMARK(BM_RawStopAndWait)->ArgName("across")->Arg(0)->Arg(1)->Iterations(1024)->UseRealTime();
 
 // The same with zlib's plain table CRC-32 on both sides, as a transfer without the
 // carry-less-multiplication CRC would run.
 void BM_RawStopAndWaitPlainCrc(benchmark::State& state) {
-    g_rawStopAndWaitPlainMBps = RawStopAndWait(state, &PlainCrc);
+    g_rawStopAndWaitPlainMBps[state.range(0)] = RawStopAndWait(state, &PlainCrc);
 }
-BENCHMARK(BM_RawStopAndWaitPlainCrc)->Iterations(1024)->UseRealTime();
+BENCHMARK(BM_RawStopAndWaitPlainCrc)->ArgName("across")->Arg(0)->Arg(1)->Iterations(1024)->UseRealTime();
 
 // ---- Library benchmarks ------------------------------------------------------------------
 
@@ -205,8 +244,11 @@ void WaitFinished(int64_t target) {
 
 // One slave with 4 workers and one master connected to it.
 struct Pair {
-    Pair() {
+    // With across, the slave's threads run on CPU 1 and the master's (and the caller) on CPU 0.
+    explicit Pair(bool across = false) : across_(across) {
+        if (across) PinTo(1);
         slave = Orvex_Slave_Init(0, 4);
+        if (across) PinTo(0);
         Orvex_Slave_AddJob(slave, FromAscii("Nop").c_str(), FromAscii("").c_str(), &Nop, 0);
         Orvex_Slave_AddJob(slave, FromAscii("Drain").c_str(), FromAscii("").c_str(), &Drain, 0);
         master = Orvex_Master_Init(&NoRelay);
@@ -218,18 +260,21 @@ struct Pair {
     ~Pair() {
         Orvex_Master_DeInit(master);
         Orvex_Slave_DeInit(slave);
+        if (across_) Unpin();
     }
     int32_t Job(const char* name, OrvexMasterCallback callback, void* data = nullptr,
                 int32_t size = 0) {
         return Orvex_Master_DoJob(master, FromAscii(name).c_str(), 1, nullptr, callback, 0, data,
                                   size, 0, nullptr, 0, 0, 0);
     }
+    bool across_;
     OrvexSlave* slave;
     OrvexMaster* master;
 };
 
 void BM_JobRoundTrip(benchmark::State& state) {
-    Pair pair;
+    const int across = static_cast<int>(state.range(0));
+    Pair pair(across != 0);
     std::vector<double> samples;
     for (auto _ : state) {
         const int64_t target = g_finished.load() + 1;
@@ -241,9 +286,11 @@ void BM_JobRoundTrip(benchmark::State& state) {
     const double p50 = Percentile(samples, 0.5);
     state.counters["p50_us"] = p50;
     state.counters["p99_us"] = Percentile(samples, 0.99);
-    if (g_rawPingPongP50Us > 0) state.counters["p50_vs_raw_pingpong"] = p50 / g_rawPingPongP50Us;
+    if (g_rawPingPongP50Us[across] > 0) {
+        state.counters["p50_vs_raw_pingpong"] = p50 / g_rawPingPongP50Us[across];
+    }
 }
-BENCHMARK(BM_JobRoundTrip)->Iterations(5000)->UseRealTime();
+BENCHMARK(BM_JobRoundTrip)->ArgName("across")->Arg(0)->Arg(1)->Iterations(5000)->UseRealTime();
 
 void BM_JobsInFlight(benchmark::State& state) {
     constexpr int kJobs = 1000;
@@ -261,7 +308,8 @@ BENCHMARK(BM_JobsInFlight)->Iterations(50)->UseRealTime();
 
 void BM_Stream64MiB(benchmark::State& state) {
     constexpr int32_t kSize = 64 << 20;
-    Pair pair;
+    const int across = static_cast<int>(state.range(0));
+    Pair pair(across != 0);
     std::vector<uint8_t> data(kSize);
     for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 2654435761u >> 11);
     const auto start = Clock::now();
@@ -276,10 +324,10 @@ void BM_Stream64MiB(benchmark::State& state) {
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     const double rate = static_cast<double>(state.iterations()) * kSize / seconds / 1e6;
     state.counters["MB_per_s"] = rate;
-    ReportShares(state, rate);
+    ReportShares(state, rate, across);
     state.SetBytesProcessed(state.iterations() * int64_t{kSize});
 }
-BENCHMARK(BM_Stream64MiB)->Iterations(4)->UseRealTime();
+BENCHMARK(BM_Stream64MiB)->ArgName("across")->Arg(0)->Arg(1)->Iterations(4)->UseRealTime();
 
 // The same transfer to a raw receiver that checks each block's CRC-32 and acknowledges it
 // without keeping the data: the master's own share of the cost.
