@@ -17,6 +17,9 @@ constexpr auto kGoodbyeGrace = std::chrono::milliseconds(500);
 // work for it wakes the poller: connections and data, Add to the resend queue, a kick,
 // DeInit), so an idle slave costs no processor time.
 constexpr int kResendPollMs = 1;
+// While kicked links are still writing their last messages, the server thread looks every so
+// often whether they are done, to let them go (and their descriptors close).
+constexpr int kDrainPollMs = 50;
 
 // The address as Orvex_Slave_GetMasterIP reports it: the first octet in the lowest byte.
 int32_t AddressValue(uint32_t ipv4NetworkOrder) {
@@ -124,7 +127,10 @@ void Slave::Event(int32_t type, int32_t master, TextView text) {
 void Slave::ServerLoop() {
     while (!serverStop_.load()) {
         pollEvents_.clear();
-        poller_.Wait(resend_.IsEmpty() ? -1 : kResendPollMs, pollEvents_);
+        const int waitMs = !resend_.IsEmpty()   ? kResendPollMs
+                           : !draining_.empty() ? kDrainPollMs
+                                                : -1;
+        poller_.Wait(waitMs, pollEvents_);
         for (const net::PollEvent& event : pollEvents_) {
             // Memory exhaustion while handling one connection must not end the server thread.
             try {
@@ -197,8 +203,11 @@ void Slave::OnClose(net::Handle handle) {
     watched_.erase(it);
 }
 
-// Stops watching the connections of kicked masters; the last holder of each link closes it.
+// Stops watching the connections of kicked masters. A link is let go once what was queued
+// for it has been written (or given up); its last holder then closes it.
 void Slave::ForgetKicked() {
+    const auto now = std::chrono::steady_clock::now();
+    std::erase_if(draining_, [now](const auto& link) { return link->WaitDrained(now); });
     std::vector<std::pair<net::Handle, std::shared_ptr<MasterLink>>> kicked;
     {
         std::scoped_lock guard(forgetLock_);
@@ -210,6 +219,7 @@ void Slave::ForgetKicked() {
         if (it == watched_.end() || it->second != link) continue;
         poller_.Remove(handle);
         watched_.erase(it);
+        if (!link->WaitDrained(now)) draining_.push_back(link);
     }
 }
 

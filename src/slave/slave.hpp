@@ -190,6 +190,10 @@ class Slave {
     // Kicked connections to stop watching. The links are held until then, so that their
     // descriptors cannot be closed and handed to a new connection in the meantime.
     std::vector<std::pair<net::Handle, std::shared_ptr<MasterLink>>> forget_;
+    // Kicked links no longer watched whose queued messages (the removal notice last) are still
+    // being written; held by the server thread until they are out, since a link's last holder
+    // ends its writing.
+    std::vector<std::shared_ptr<MasterLink>> draining_;  // server thread
 
     // Last: started after everything above exists, stopped first.
     std::unique_ptr<TaskPool> jobPool_;
