@@ -45,6 +45,7 @@ FaultSlave::FaultSlave(int32_t workers) {
     Orvex_Slave_AddJob(slave_, FromAscii("gate").c_str(), none.c_str(), Gate, 0);
     Orvex_Slave_AddJob(slave_, FromAscii("echo").c_str(), none.c_str(), Echo, 0);
     Orvex_Slave_AddJob(slave_, FromAscii("stream").c_str(), none.c_str(), Stream, 0);
+    Orvex_Slave_AddJob(slave_, FromAscii("big").c_str(), none.c_str(), Big, 0);
 }
 
 FaultSlave::~FaultSlave() {
@@ -110,6 +111,12 @@ int FaultSlave::EchoRuns(int32_t master) {
     return it == echoRuns_.end() ? 0 : it->second;
 }
 
+bool FaultSlave::WaitBigRuns(int count, int timeoutMs) {
+    std::unique_lock guard(lock_);
+    return changed_.wait_for(guard, std::chrono::milliseconds(timeoutMs),
+                             [&] { return bigRuns_ >= count; });
+}
+
 OrvexReceivedStream* FaultSlave::TakeStream(int timeoutMs) {
     std::unique_lock guard(lock_);
     if (!changed_.wait_for(guard, std::chrono::milliseconds(timeoutMs),
@@ -144,6 +151,16 @@ OrvexReturnValue* ORVEX_CALL FaultSlave::Echo(OrvexSlave*, int32_t master, int32
     }
     const int32_t value = params != nullptr ? Orvex_Parameter_GetInteger(params) : 0;
     return Orvex_Return_Integer(value + 1);
+}
+
+OrvexReturnValue* ORVEX_CALL FaultSlave::Big(OrvexSlave*, int32_t, int32_t, OrvexParameterList*,
+                                             OrvexReceivedStream*) {
+    FaultSlave* self = currentSlave.load();
+    OrvexReturnValue* result = Orvex_Return_Memory(Orvex_AllocateMemory(kBigResult), kBigResult);
+    std::scoped_lock guard(self->lock_);
+    ++self->bigRuns_;
+    self->changed_.notify_all();
+    return result;
 }
 
 OrvexReturnValue* ORVEX_CALL FaultSlave::Stream(OrvexSlave*, int32_t, int32_t, OrvexParameterList*,

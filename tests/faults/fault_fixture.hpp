@@ -48,6 +48,8 @@ class Stopwatch {
 //   "gate"    counts its start, then blocks until the test opens the gate; returns Integer 1
 //   "echo"    returns Integer (its Integer parameter + 1), counting its runs per master
 //   "stream"  hands its stream to the test (TakeStream) and returns at once
+//   "big"     returns kBigResult bytes, counting its runs (a master that does not read soon
+//             has the slave's writes wait on a full socket)
 // and an event callback that the tests wait on. One at a time per process.
 class FaultSlave {
   public:
@@ -68,6 +70,8 @@ class FaultSlave {
     void OpenGate();
     bool WaitGateEntered(int count, int timeoutMs = 10000);
     int EchoRuns(int32_t master);
+    static constexpr int32_t kBigResult = 512 * 1024;
+    bool WaitBigRuns(int count, int timeoutMs = 10000);
     // The stream handed to a "stream" job (waits, bounded); null when none came.
     OrvexReceivedStream* TakeStream(int timeoutMs = 10000);
 
@@ -80,6 +84,8 @@ class FaultSlave {
                                              OrvexReceivedStream*);
     static OrvexReturnValue* ORVEX_CALL Echo(OrvexSlave*, int32_t master, int32_t,
                                              OrvexParameterList* params, OrvexReceivedStream*);
+    static OrvexReturnValue* ORVEX_CALL Big(OrvexSlave*, int32_t, int32_t, OrvexParameterList*,
+                                            OrvexReceivedStream*);
     static OrvexReturnValue* ORVEX_CALL Stream(OrvexSlave*, int32_t, int32_t, OrvexParameterList*,
                                                OrvexReceivedStream* stream);
 
@@ -92,6 +98,7 @@ class FaultSlave {
     bool gateOpen_ = false;
     int gateEntered_ = 0;
     std::map<int32_t, int> echoRuns_;
+    int bigRuns_ = 0;
     std::vector<OrvexReceivedStream*> streams_;
 };
 

@@ -28,5 +28,32 @@ TEST(Kick, TheRemovalNoticeIsTheLastMessage) {
     }
 }
 
+// The master reads nothing while results pile up, so the slave's writes wait on a full
+// socket when the kick comes; the notice still arrives, after all of them.
+TEST(Kick, TheNoticeArrivesBehindResultsTheMasterHasNotReadYet) {
+    FaultSlave slave(2);
+    RawPeer peer = ConnectRawMaster(slave);
+    constexpr int kJobs = 24;  // 12 MiB of results, far more than the socket holds
+    std::vector<uint8_t> burst;
+    for (int32_t job = 1; job <= kJobs; ++job) {
+        const auto packet = Frame(JobRequest(job, "big"));
+        burst.insert(burst.end(), packet.begin(), packet.end());
+    }
+    ASSERT_TRUE(peer.Send(burst));
+    ASSERT_TRUE(slave.WaitBigRuns(kJobs));
+    EXPECT_EQ(Orvex_Slave_KickMaster(slave.handle(), slave.MasterOfEvent(2, 1)), 1);
+
+    int results = 0;
+    std::vector<uint8_t> last;
+    for (std::vector<uint8_t> body; !(body = peer.ReceiveBody()).empty();) {
+        results += WordAt(body, 0) == 2 && WordAt(body, 1) == 1 ? 1 : 0;
+        last = body;
+    }
+    // The two workers may still have been between returning and queueing their results when
+    // the kick came; everything queued before it arrives.
+    EXPECT_GE(results, kJobs - 2);
+    EXPECT_EQ(last, Words({2, 163, 0}));
+}
+
 }  // namespace
 }  // namespace orvex::test
