@@ -61,6 +61,10 @@ std::string DottedAddress(uint32_t ipv4NetworkOrder);
 // blocked on it (or a poller watching it) sees it closed.
 void Shutdown(Handle handle);
 
+// Ends only the sending direction: the peer reads the end of the stream after everything
+// written before, and reads on this side go on.
+void ShutdownWrite(Handle handle);
+
 // Closes a connection or listening server. kInvalidHandle is ignored.
 void Close(Handle handle);
 

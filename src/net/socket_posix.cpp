@@ -177,6 +177,10 @@ void Shutdown(Handle handle) {
     if (handle != kInvalidHandle) shutdown(handle, SHUT_RDWR);
 }
 
+void ShutdownWrite(Handle handle) {
+    if (handle != kInvalidHandle) shutdown(handle, SHUT_WR);
+}
+
 void Close(Handle handle) {
     if (handle != kInvalidHandle) close(handle);
 }

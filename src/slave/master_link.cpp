@@ -165,7 +165,7 @@ bool MasterLink::TakeBatch() {
         std::scoped_lock guard(lock_);
         if (pending_.empty()) {
             writing_ = false;
-            if (shutdownWhenDrained_) net::Shutdown(connection_);
+            if (shutdownWhenDrained_) net::ShutdownWrite(connection_);
             drained_.notify_all();
             return false;
         }
@@ -241,7 +241,7 @@ void MasterLink::StopWriting() {
         pending_.clear();
         pendingRecords_.clear();
     }
-    if (shutdownWhenDrained_) net::Shutdown(connection_);
+    if (shutdownWhenDrained_) net::ShutdownWrite(connection_);
     drained_.notify_all();
 }
 

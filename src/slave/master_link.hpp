@@ -79,8 +79,10 @@ class MasterLink : public std::enable_shared_from_this<MasterLink> {
     // Starts writing what deferred sends left queued.
     void Flush();
 
-    // Drops later sends. With drainFirst, what is queued is still written and the connection
-    // is shut down after it; otherwise it is shut down at once and queued messages are lost.
+    // Drops later sends. With drainFirst, what is queued is still written and the sending
+    // direction is shut down after it (the owner keeps reading what the master still sends,
+    // see Slave::ForgetKicked); otherwise the connection is shut down at once and queued
+    // messages are lost.
     // A non-empty lastBody is queued in the same step, so it is the last message the master
     // gets: nothing another thread sends meanwhile can follow it.
     void Close(bool drainFirst, std::span<const uint8_t> lastBody = {});

@@ -17,9 +17,11 @@ constexpr auto kGoodbyeGrace = std::chrono::milliseconds(500);
 // work for it wakes the poller: connections and data, Add to the resend queue, a kick,
 // DeInit), so an idle slave costs no processor time.
 constexpr int kResendPollMs = 1;
-// While kicked links are still writing their last messages, the server thread looks every so
-// often whether they are done, to let them go (and their descriptors close).
-constexpr int kDrainPollMs = 50;
+// While kicked connections linger, the server thread looks this often whether their time is
+// over. A kicked master that keeps its connection open is cut off this long after the kick
+// (and not before everything queued for it was written or given up).
+constexpr int kLingerPollMs = 50;
+constexpr auto kKickLinger = std::chrono::seconds(5);
 
 // The address as Orvex_Slave_GetMasterIP reports it: the first octet in the lowest byte.
 int32_t AddressValue(uint32_t ipv4NetworkOrder) {
@@ -127,9 +129,9 @@ void Slave::Event(int32_t type, int32_t master, TextView text) {
 void Slave::ServerLoop() {
     while (!serverStop_.load()) {
         pollEvents_.clear();
-        const int waitMs = !resend_.IsEmpty()   ? kResendPollMs
-                           : !draining_.empty() ? kDrainPollMs
-                                                : -1;
+        const int waitMs = !resend_.IsEmpty()    ? kResendPollMs
+                           : !lingering_.empty() ? kLingerPollMs
+                                                 : -1;
         poller_.Wait(waitMs, pollEvents_);
         for (const net::PollEvent& event : pollEvents_) {
             // Memory exhaustion while handling one connection must not end the server thread.
@@ -203,24 +205,27 @@ void Slave::OnClose(net::Handle handle) {
     watched_.erase(it);
 }
 
-// Stops watching the connections of kicked masters. A link is let go once what was queued
-// for it has been written (or given up); its last holder then closes it.
+// Lets go of the connections of kicked masters (see lingering_): once the master has closed
+// its end, or once the linger time is over and everything queued for it was written (or
+// given up). Until then OnData drops whatever the master still sends.
 void Slave::ForgetKicked() {
     const auto now = std::chrono::steady_clock::now();
-    std::erase_if(draining_, [now](const auto& link) { return link->WaitDrained(now); });
-    std::vector<std::pair<net::Handle, std::shared_ptr<MasterLink>>> kicked;
     {
         std::scoped_lock guard(forgetLock_);
-        if (forget_.empty()) return;
-        kicked.swap(forget_);
+        for (auto& [handle, link] : forget_) {
+            lingering_.push_back({handle, std::move(link), now + kKickLinger});
+        }
+        forget_.clear();
     }
-    for (const auto& [handle, link] : kicked) {
-        const auto it = watched_.find(handle);
-        if (it == watched_.end() || it->second != link) continue;
-        poller_.Remove(handle);
+    std::erase_if(lingering_, [&](const Lingering& kicked) {
+        const auto it = watched_.find(kicked.handle);
+        if (it == watched_.end() || it->second != kicked.link) return true;  // closed by the master
+        if (now < kicked.until || !kicked.link->WaitDrained(now)) return false;
+        DiscardInput(*kicked.link);
+        poller_.Remove(kicked.handle);
         watched_.erase(it);
-        if (!link->WaitDrained(now)) draining_.push_back(link);
-    }
+        return true;
+    });
 }
 
 void Slave::DiscardInput(MasterLink& link) {

@@ -187,13 +187,19 @@ class Slave {
     std::unordered_map<net::Handle, std::shared_ptr<MasterLink>> watched_;  // server thread
     std::vector<net::PollEvent> pollEvents_;                                // server thread
     std::mutex forgetLock_;                                                 // guards forget_
-    // Kicked connections to stop watching. The links are held until then, so that their
-    // descriptors cannot be closed and handed to a new connection in the meantime.
+    // Kicked connections, handed from KickMaster to the server thread.
     std::vector<std::pair<net::Handle, std::shared_ptr<MasterLink>>> forget_;
-    // Kicked links no longer watched whose queued messages (the removal notice last) are still
-    // being written; held by the server thread until they are out, since a link's last holder
-    // ends its writing.
-    std::vector<std::shared_ptr<MasterLink>> draining_;  // server thread
+    // Kicked connections stay watched, their input read and dropped, until the master closes
+    // its end or their linger time is over: a socket closed with unread input is reset by the
+    // system, which destroys what the master has not read yet (the removal notice last). The
+    // links are held meanwhile: a link's last holder ends its writing and closes the
+    // descriptor, which a new connection could then reuse.
+    struct Lingering {
+        net::Handle handle;
+        std::shared_ptr<MasterLink> link;
+        std::chrono::steady_clock::time_point until;
+    };
+    std::vector<Lingering> lingering_;  // server thread
 
     // Last: started after everything above exists, stopped first.
     std::unique_ptr<TaskPool> jobPool_;
