@@ -29,7 +29,10 @@ TEST(Kick, TheRemovalNoticeIsTheLastMessage) {
 }
 
 // The master reads nothing while results pile up, so the slave's writes wait on a full
-// socket when the kick comes; the notice still arrives, after all of them.
+// socket when the kick comes, and it goes on sending requests (the slave drops them unread).
+// The notice still arrives, after all the results: the slave must neither stop writing nor
+// close the socket with unread input, which would reset the connection and throw away what
+// the system had not sent yet.
 TEST(Kick, TheNoticeArrivesBehindResultsTheMasterHasNotReadYet) {
     FaultSlave slave(2);
     RawPeer peer = ConnectRawMaster(slave);
@@ -42,6 +45,12 @@ TEST(Kick, TheNoticeArrivesBehindResultsTheMasterHasNotReadYet) {
     ASSERT_TRUE(peer.Send(burst));
     ASSERT_TRUE(slave.WaitBigRuns(kJobs));
     EXPECT_EQ(Orvex_Slave_KickMaster(slave.handle(), slave.MasterOfEvent(2, 1)), 1);
+    std::vector<uint8_t> more;
+    for (int32_t job = kJobs + 1; job <= kJobs + 100; ++job) {
+        const auto packet = Frame(JobRequest(job, "echo", {job}));
+        more.insert(more.end(), packet.begin(), packet.end());
+    }
+    peer.Send(more);  // may fail once the slave is gone; the reads below tell
 
     int results = 0;
     std::vector<uint8_t> last;
@@ -53,6 +62,7 @@ TEST(Kick, TheNoticeArrivesBehindResultsTheMasterHasNotReadYet) {
     // the kick came; everything queued before it arrives.
     EXPECT_GE(results, kJobs - 2);
     EXPECT_EQ(last, Words({2, 163, 0}));
+    EXPECT_EQ(slave.EchoRuns(slave.MasterOfEvent(2, 1)), 0);  // nothing after the kick ran
 }
 
 }  // namespace
