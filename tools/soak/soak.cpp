@@ -211,6 +211,8 @@ class SoakMaster {
             for (const auto& [number, open] : openBySlave) {
                 if (open > 0) std::fprintf(stderr, "; %d open on slave %d", open, number);
             }
+            std::fprintf(stderr, "; connected in the library:");
+            Orvex_Master_IterateSlaves(master_, PrintSlave, 0);
             std::fprintf(stderr, "\n");
         }
     }
@@ -391,6 +393,11 @@ class SoakMaster {
         return 0;
     }
 
+    static int32_t ORVEX_CALL PrintSlave(OrvexMaster*, int32_t slave, intptr_t) {
+        std::fprintf(stderr, " %d", slave);
+        return 1;
+    }
+
     // The soak master of a library master (userData carries the job's record).
     static SoakMaster& Of(OrvexMaster* master) {
         std::scoped_lock guard(RegistryLock());
@@ -564,8 +571,9 @@ int main(int argc, char** argv) {
                         static_cast<long long>(ResidentKiB()));
             std::fflush(stdout);
         }
-        for (auto& thread : threads) thread.join();
+        // Every job is out: no more kicks while the masters wait for their last results.
         chaos.Stop();
+        for (auto& thread : threads) thread.join();
         kicks = chaos.Kicks();
         for (auto& master : masters) results.push_back(master->Result());
     }
