@@ -17,25 +17,25 @@ CommandLine ParseCommandLine(int argc, char** argv, std::span<const OptionSpec> 
             line.help = true;
             continue;
         }
-        const OptionSpec* spec = nullptr;
+        const OptionSpec* matched = nullptr;
         for (const OptionSpec& option : options) {
             if (arg.size() > 2 && arg.starts_with("--") && arg.substr(2) == option.name) {
-                spec = &option;
+                matched = &option;
             }
         }
-        if (spec == nullptr) {
+        if (matched == nullptr) {
             line.error = "unknown option '" + std::string(arg) + "'";
             return line;
         }
-        if (spec->valueName.empty()) {
-            line.values[std::string(spec->name)] = "";
+        if (matched->valueName.empty()) {
+            line.values[std::string(matched->name)] = "";
             continue;
         }
         if (i + 1 >= argc) {
             line.error = "option '" + std::string(arg) + "' needs a value";
             return line;
         }
-        line.values[std::string(spec->name)] = argv[++i];
+        line.values[std::string(matched->name)] = argv[++i];
     }
     return line;
 }

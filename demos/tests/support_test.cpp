@@ -59,20 +59,20 @@ TEST(LogLine, TwoDigitTimeThenMessage) {
 }
 
 TEST(CommandLine, FlagsValuesAndErrors) {
-    const OptionSpec specs[] = {{"headless", "", ""}, {"port", "N", ""}};
+    const OptionSpec options[] = {{"headless", "", ""}, {"port", "N", ""}};
     const char* good[] = {"prog", "--headless", "--port", "4444"};
-    CommandLine line = ParseCommandLine(4, const_cast<char**>(good), specs);
+    CommandLine line = ParseCommandLine(4, const_cast<char**>(good), options);
     EXPECT_TRUE(line.error.empty());
     EXPECT_TRUE(line.Has("headless"));
     EXPECT_EQ(line.Get("port", "444"), "4444");
     EXPECT_EQ(line.Get("text", "Demotext"), "Demotext");
 
     const char* unknown[] = {"prog", "--bogus"};
-    EXPECT_FALSE(ParseCommandLine(2, const_cast<char**>(unknown), specs).error.empty());
+    EXPECT_FALSE(ParseCommandLine(2, const_cast<char**>(unknown), options).error.empty());
     const char* missing[] = {"prog", "--port"};
-    EXPECT_FALSE(ParseCommandLine(2, const_cast<char**>(missing), specs).error.empty());
+    EXPECT_FALSE(ParseCommandLine(2, const_cast<char**>(missing), options).error.empty());
     const char* help[] = {"prog", "--help"};
-    EXPECT_TRUE(ParseCommandLine(2, const_cast<char**>(help), specs).help);
+    EXPECT_TRUE(ParseCommandLine(2, const_cast<char**>(help), options).help);
 
     EXPECT_EQ(ParseInt("444", 1, 65535), 444);
     for (const char* bad : {"", "0", "65536", "12x", "-1", " 5"}) {

@@ -23,6 +23,8 @@ pids=()
 cleanup() {
     for pid in "${pids[@]}"; do kill -KILL "$pid" 2>/dev/null; done
     wait 2>/dev/null
+    # A killed X server leaves its lock behind; remove it so the number is free again.
+    if [ -n "${display:-}" ]; then rm -f "/tmp/.X$display-lock" "/tmp/.X11-unix/X$display"; fi
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -40,6 +42,13 @@ wait_end() {
 
 display=""
 for n in $(seq 91 140); do
+    # A lock left by an X server that no longer runs (killed earlier) does not hold the number.
+    if [ -e "/tmp/.X$n-lock" ]; then
+        owner=$(tr -dc '0-9' <"/tmp/.X$n-lock" 2>/dev/null)
+        if [ -n "$owner" ] && ! kill -0 "$owner" 2>/dev/null; then
+            rm -f "/tmp/.X$n-lock" "/tmp/.X11-unix/X$n"
+        fi
+    fi
     if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then display=$n; break; fi
 done
 [ -n "$display" ] || fail "no free display number"
