@@ -127,6 +127,8 @@ class Master final : public protocol::BatchOwner {
 
     // Slave table.
     SlaveSlot* SlotAt(int32_t slave);  // null outside 0 ... slaveSlots
+    // SlotAt for a query: null with the function's "invalid slave number" error.
+    SlaveSlot* QuerySlot(int32_t slave, const char* function);
     SlaveSlot* SlotForHandle(net::Handle handle, int32_t& slave);
     void CloseRemovedConnections();  // network thread
     void CloseAllConnections();      // DeInit

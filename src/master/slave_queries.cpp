@@ -67,13 +67,16 @@ bool Unanswered(Master& master, const char* function, const Master::QueryOutcome
 
 }  // namespace
 
+SlaveSlot* Master::QuerySlot(int32_t slave, const char* function) {
+    SlaveSlot* slot = SlotAt(slave);
+    if (slot == nullptr) SetError(function, "invalid slave number");
+    return slot;
+}
+
 int32_t Master::PingSlave(int32_t slave) {
     constexpr const char* kFunction = "Orvex_Master_PingSlave";
-    SlaveSlot* slot = SlotAt(slave);
-    if (slot == nullptr) {
-        SetError(kFunction, "invalid slave number");
-        return -1;
-    }
+    SlaveSlot* slot = QuerySlot(slave, kFunction);
+    if (slot == nullptr) return -1;
     std::scoped_lock queryGuard(slot->queryLock);
     const int32_t stamp = Milliseconds();
     const auto query = protocol::BuildPing(stamp);
@@ -87,11 +90,8 @@ int32_t Master::PingSlave(int32_t slave) {
 
 int32_t Master::CountSlaveJobs(int32_t slave) {
     constexpr const char* kFunction = "Orvex_Master_CountSlaveJobs";
-    SlaveSlot* slot = SlotAt(slave);
-    if (slot == nullptr) {
-        SetError(kFunction, "invalid slave number");
-        return -1;
-    }
+    SlaveSlot* slot = QuerySlot(slave, kFunction);
+    if (slot == nullptr) return -1;
     std::scoped_lock queryGuard(slot->queryLock);
     const auto query = protocol::BuildQuery(protocol::kCmdJobCountQuery);
     if (Unanswered(*this, kFunction, Ask(*slot, query))) return -1;
@@ -101,11 +101,8 @@ int32_t Master::CountSlaveJobs(int32_t slave) {
 
 int32_t Master::CountSlaveWorkers(int32_t slave) {
     constexpr const char* kFunction = "Orvex_Master_CountSlaveWorkers";
-    SlaveSlot* slot = SlotAt(slave);
-    if (slot == nullptr) {
-        SetError(kFunction, "invalid slave number");
-        return -1;
-    }
+    SlaveSlot* slot = QuerySlot(slave, kFunction);
+    if (slot == nullptr) return -1;
     std::scoped_lock queryGuard(slot->queryLock);
     {
         std::scoped_lock guard(slot->replyLock);
@@ -119,11 +116,8 @@ int32_t Master::CountSlaveWorkers(int32_t slave) {
 
 Char* Master::GetSlaveJobInfos(int32_t slave, bool refresh) {
     constexpr const char* kFunction = "Orvex_Master_GetSlaveJobInfos";
-    SlaveSlot* slot = SlotAt(slave);
-    if (slot == nullptr) {
-        SetError(kFunction, "invalid slave number");
-        return nullptr;
-    }
+    SlaveSlot* slot = QuerySlot(slave, kFunction);
+    if (slot == nullptr) return nullptr;
     std::scoped_lock queryGuard(slot->queryLock);
     if (!refresh) {
         std::scoped_lock guard(slot->replyLock);
